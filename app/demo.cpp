@@ -1,0 +1,126 @@
+// Start-up, the frame loop and shutdown, in the demo's fixed order.
+#include "app/demo.h"
+
+#include <GL/gl.h>
+
+#include "app/timeline.h"
+#include "audio/music_player.h"
+#include "render/bitmap_font.h"
+#include "render/overlay.h"
+#include "scenes/scenes.h"
+#include "texture/texture_bank.h"
+
+namespace {
+Sprite letterboxBar;
+
+void renderScene(int index) {
+    switch (index) {
+        case 0: renderScene0(); break;
+        case 1: renderScene1(); break;
+        case 2: renderScene2(); break;
+        case 3: renderScene3(); break;
+        case 4: renderScene4(); break;
+        case 5: renderScene5(); break;
+        case 6: renderScene6(); break;
+        default: break;
+    }
+}
+}  // namespace
+
+void windowProc(const WindowMessage& message) {
+    switch (message.kind) {
+        case WindowMessageKind::CloseRequest:
+            destroyMainWindow();
+            quitRequested = true;
+            break;
+        case WindowMessageKind::KeyDown:
+            if (message.key == 27) quitRequested = true;
+            break;
+        default:
+            break;
+    }
+}
+
+void loadDemo() {
+    textureBank = new TextureBank();
+    loadStartupTextures();
+
+    // Leaves: clear colour transparent black, culling off.
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glDisable(GL_CULL_FACE);
+    blankFrame();
+
+    setupScene2();
+    setupScene0();
+    setupScene1();
+    setupScene3();
+    setupScene4();
+    setupScene5();
+    setupScene6();
+
+    // Leaves: smoothed lines for the rest of the run.
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    glEnable(GL_LINE_SMOOTH);
+
+    textFont.createFont(30);
+}
+
+void startMusic() {
+    musicPlayer.initMusic();
+    musicPlayer.loadStream(0, "music.mp3");
+    musicPlayer.playStream(0, 0);
+}
+
+void drawLetterbox() {
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    overlay.begin2D();
+    letterboxBar.x = 0.0f;
+    letterboxBar.y = 0.95f;
+    letterboxBar.alphaBlend = true;
+    letterboxBar.color = {0.0f, 0.0f, 0.0f, 0.0f};
+    letterboxBar.textured = false;
+    letterboxBar.sizeX = 1.0f;
+    letterboxBar.sizeY = 0.1f;
+    letterboxBar.angle = 0.0f;
+    letterboxBar.repeatU = 0.0f;
+    letterboxBar.drawSprite(1.0f);
+    letterboxBar.y = -0.95f;
+    letterboxBar.drawSprite(1.0f);
+    overlay.end2D();
+}
+
+void renderFrame() {
+    advanceFrameClock();
+    musicLevel = computeMusicLevel(musicPlayer.spectrum());
+
+    // Leaves: clear colour opaque white, identity modelview.
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+
+    renderScene(sceneIndex);
+    drawLetterbox();
+}
+
+void runFrameLoop() {
+    while (!quitRequested) {
+        const WindowMessage message = pollWindowMessage();
+        if (message.kind == WindowMessageKind::Quit) {
+            quitRequested = true;
+            break;
+        }
+        if (message.kind != WindowMessageKind::None) {
+            windowProc(message);
+            continue;
+        }
+        renderFrame();
+        presentFrame();
+    }
+}
+
+void shutdownDemo() {
+    musicPlayer.stopStream(0);
+    musicPlayer.closeMusic();
+    closeDisplay();
+}

@@ -1,0 +1,246 @@
+// The display layer over SDL2: window, compatibility GL context, the 640 x 480
+// framebuffer object every frame is drawn into, presentation, events and clock.
+// Owns the display globals and the window, context and render-target handles.
+#include "app/display.h"
+
+#include <SDL2/SDL.h>
+#define GL_GLEXT_PROTOTYPES 0
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <cstdio>
+
+#include "render/overlay.h"
+
+int screenWidth = 640;
+int screenHeight = 480;
+int fieldOfView = 120;
+float viewportHeight = static_cast<float>(screenHeight);
+const char* windowClassName = "morvik";
+
+namespace {
+
+SDL_Window* mainWindow = nullptr;
+SDL_GLContext renderContext = nullptr;
+GLuint targetFramebuffer = 0;
+GLuint targetColor = 0;
+GLuint targetDepth = 0;
+
+// Framebuffer-object entry points; not part of the GL 1.1 ABI, so fetched at run time.
+PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
+PFNGLBINDFRAMEBUFFERPROC bindFramebuffer;
+PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers;
+PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus;
+PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer;
+PFNGLGENRENDERBUFFERSPROC genRenderbuffers;
+PFNGLBINDRENDERBUFFERPROC bindRenderbuffer;
+PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers;
+PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage;
+PFNGLBLITFRAMEBUFFERPROC blitFramebuffer;
+PFNGLCLEARBUFFERFVPROC clearBufferfv;
+
+template <typename F>
+bool loadProc(F& f, const char* name) {
+    f = reinterpret_cast<F>(SDL_GL_GetProcAddress(name));
+    return f != nullptr;
+}
+
+bool loadFramebufferProcs() {
+    return loadProc(genFramebuffers, "glGenFramebuffers") &&
+           loadProc(bindFramebuffer, "glBindFramebuffer") &&
+           loadProc(deleteFramebuffers, "glDeleteFramebuffers") &&
+           loadProc(checkFramebufferStatus, "glCheckFramebufferStatus") &&
+           loadProc(framebufferRenderbuffer, "glFramebufferRenderbuffer") &&
+           loadProc(genRenderbuffers, "glGenRenderbuffers") &&
+           loadProc(bindRenderbuffer, "glBindRenderbuffer") &&
+           loadProc(deleteRenderbuffers, "glDeleteRenderbuffers") &&
+           loadProc(renderbufferStorage, "glRenderbufferStorage") &&
+           loadProc(blitFramebuffer, "glBlitFramebuffer") &&
+           loadProc(clearBufferfv, "glClearBufferfv");
+}
+
+// Builds the render target with the deepest depth buffer the driver accepts.
+// Leaves the target bound as both read and draw framebuffer.
+bool createRenderTarget(int width, int height) {
+    genFramebuffers(1, &targetFramebuffer);
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+    genRenderbuffers(1, &targetColor);
+    bindRenderbuffer(GL_RENDERBUFFER, targetColor);
+    renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, targetColor);
+    genRenderbuffers(1, &targetDepth);
+    const GLenum depthFormats[] = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT24};
+    for (GLenum format : depthFormats) {
+        bindRenderbuffer(GL_RENDERBUFFER, targetDepth);
+        renderbufferStorage(GL_RENDERBUFFER, format, width, height);
+        framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, targetDepth);
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        if (checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
+            bindRenderbuffer(GL_RENDERBUFFER, 0);
+            return true;
+        }
+    }
+    return false;
+}
+
+SDL_Window* createWindow(const char* title, int width, int height, WindowKind kind) {
+    Uint32 flags = SDL_WINDOW_OPENGL;
+    int x = SDL_WINDOWPOS_UNDEFINED, y = SDL_WINDOWPOS_UNDEFINED;
+    if (kind == WindowKind::Fullscreen) {
+        // Desktop full screen: the display mode is never changed, so nothing
+        // needs restoring if the program dies. The window is also made the desktop's
+        // size at its origin, for X servers that run without a window manager.
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        SDL_DisplayMode desktop;
+        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+            x = y = 0;
+            width = desktop.w;
+            height = desktop.h;
+        }
+    } else {
+        flags |= SDL_WINDOW_HIDDEN;
+    }
+    return SDL_CreateWindow(title, x, y, width, height, flags);
+}
+
+bool fail(const char* what) {
+    std::fprintf(stderr, "velmora: %s: %s\n", what, SDL_GetError());
+    return false;
+}
+
+}  // namespace
+
+bool openDisplay(const char* title, int width, int height, int bitsPerPixel, WindowKind kind) {
+    screenWidth = width;
+    screenHeight = height;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return fail("cannot open the display");
+    SDL_ShowCursor(SDL_DISABLE);
+
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BUFFER_SIZE, bitsPerPixel);
+    // A 32-bit depth buffer where the driver has one, else 24.
+    const int depthBits[] = {32, 24};
+    for (int depth : depthBits) {
+        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depth);
+        mainWindow = createWindow(title, width, height, kind);
+        if (!mainWindow) continue;
+        renderContext = SDL_GL_CreateContext(mainWindow);
+        if (renderContext) break;
+        SDL_DestroyWindow(mainWindow);
+        mainWindow = nullptr;
+    }
+    if (!mainWindow || !renderContext) return fail("cannot create an OpenGL context");
+    SDL_GL_MakeCurrent(mainWindow, renderContext);
+
+    if (!loadFramebufferProcs()) return fail("OpenGL has no framebuffer objects");
+    if (!createRenderTarget(width, height)) {
+        std::fprintf(stderr, "velmora: cannot create the %d x %d render target\n", width, height);
+        return false;
+    }
+    if (kind == WindowKind::Fullscreen) {
+        // Adaptive vsync where offered: the clock sets the timing, vsync only the smoothness.
+        if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
+    } else {
+        SDL_GL_SetSwapInterval(0);
+    }
+    initGLContext();
+    return true;
+}
+
+void initGLContext() {
+    // Leaves: the 120-degree perspective in the projection matrix, the whole target as
+    // viewport, identity modelview as current matrix, depth test on with GL_LESS,
+    // lighting and blending off, smooth shading.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    loadPerspective(static_cast<float>(screenWidth) / viewportHeight);
+    glViewport(0, static_cast<GLint>((static_cast<float>(screenHeight) - viewportHeight) * 0.5f),
+               screenWidth, static_cast<GLsizei>(viewportHeight));
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+    glShadeModel(GL_SMOOTH);
+}
+
+void blankFrame() {
+    // Leaves: identity modelview, current colour opaque white.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glColor3f(1.0f, 1.0f, 1.0f);
+    presentFrame();
+}
+
+void presentFrame() {
+    if (!mainWindow) return;
+    int drawableWidth = 0, drawableHeight = 0;
+    SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
+
+    // The largest 4:3 rectangle that fits, centred; black bars fill the rest.
+    int width = drawableWidth;
+    int height = static_cast<int>(static_cast<int64_t>(drawableWidth) * screenHeight / screenWidth);
+    if (height > drawableHeight) {
+        height = drawableHeight;
+        width = static_cast<int>(static_cast<int64_t>(drawableHeight) * screenWidth / screenHeight);
+    }
+    const int left = (drawableWidth - width) / 2;
+    const int bottom = (drawableHeight - height) / 2;
+
+    // Leaves: the render target bound again for reading and drawing; no other state changes
+    // (glClearBuffer does not touch the clear colour the frame loop relies on).
+    bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    clearBufferfv(GL_COLOR, 0, black);
+    const bool exact = width == screenWidth && height == screenHeight;
+    blitFramebuffer(0, 0, screenWidth, screenHeight, left, bottom, left + width, bottom + height,
+                    GL_COLOR_BUFFER_BIT, exact ? GL_NEAREST : GL_LINEAR);
+    SDL_GL_SwapWindow(mainWindow);
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+}
+
+void closeDisplay() {
+    destroyMainWindow();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void destroyMainWindow() {
+    // The context cannot outlive its window usefully, so both go together.
+    if (renderContext) {
+        deleteFramebuffers(1, &targetFramebuffer);
+        deleteRenderbuffers(1, &targetColor);
+        deleteRenderbuffers(1, &targetDepth);
+        targetFramebuffer = targetColor = targetDepth = 0;
+        SDL_GL_MakeCurrent(mainWindow, nullptr);
+        SDL_GL_DeleteContext(renderContext);
+        renderContext = nullptr;
+    }
+    if (mainWindow) SDL_DestroyWindow(mainWindow);
+    mainWindow = nullptr;
+}
+
+unsigned renderTargetFramebuffer() { return targetFramebuffer; }
+
+uint64_t platformClockMs() { return SDL_GetTicks64(); }
+
+WindowMessage pollWindowMessage() {
+    SDL_Event event;
+    if (!SDL_PollEvent(&event)) return {WindowMessageKind::None, 0};
+    switch (event.type) {
+        case SDL_QUIT:
+            return {WindowMessageKind::Quit, 0};
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE)
+                return {WindowMessageKind::CloseRequest, 0};
+            break;
+        case SDL_KEYDOWN:
+            return {WindowMessageKind::KeyDown,
+                    event.key.keysym.sym == SDLK_ESCAPE ? 27 : event.key.keysym.sym};
+    }
+    return {WindowMessageKind::Other, 0};
+}

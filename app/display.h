@@ -1,0 +1,58 @@
+// The display layer: the one window, its GL context, the 640 x 480 render target
+// the demo draws into, presentation, window events and the platform clock.
+// This file and display.cpp are the only places in app/ that know SDL.
+#pragma once
+#include <cstdint>
+
+// Display globals. The demo's pixel promises hold inside the render target,
+// whatever the size of the screen.
+extern int screenWidth;       // pixels, 640
+extern int screenHeight;      // pixels, 480
+extern int fieldOfView;       // degrees, vertical
+extern float viewportHeight;  // pixels, equal to screenHeight
+extern const char* windowClassName;  // window title
+
+// How the window is shown. The demo always asks for Fullscreen; tests and the
+// capture tool ask for Hidden, which still gets a real GL context.
+enum class WindowKind { Fullscreen, Hidden };
+
+// Opens the window, the GL context and the render target, and sets the projection,
+// viewport and initial GL state. Returns false (after one line on stderr) when no
+// usable GL context or render target can be had. Leaves the render target bound.
+bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
+                 WindowKind kind = WindowKind::Fullscreen);
+
+// Projection, viewport and initial state, on the current context. Leaves the
+// modelview as the current matrix mode, depth test on (GL_LESS), lighting and
+// blending off, smooth shading.
+void initGLContext();
+
+// Clears to the current clear colour, loads the identity modelview, sets the current
+// colour to opaque white and presents. The screen shows black while set-up runs.
+void blankFrame();
+
+// Scales the render target into the window with its 4:3 shape kept and black bars
+// beside it, and swaps. Leaves the render target bound for reading and drawing.
+void presentFrame();
+
+// Releases context and window. Safe after the window was destroyed on a close request.
+void closeDisplay();
+
+// Destroys the window and its GL context at once (a close request). Safe to call twice.
+void destroyMainWindow();
+
+// The GL name of the render target's framebuffer, for code that reads pixels back.
+unsigned renderTargetFramebuffer();
+
+// Milliseconds since the platform layer started; never decreases.
+uint64_t platformClockMs();
+
+// One window event, reduced to what the frame loop acts on.
+enum class WindowMessageKind { None, KeyDown, CloseRequest, Quit, Other };
+struct WindowMessage {
+    WindowMessageKind kind;
+    int key;  // for KeyDown: 27 for Escape, otherwise the platform's key code
+};
+
+// Takes at most one pending event without waiting. Returns kind None when the queue is empty.
+WindowMessage pollWindowMessage();

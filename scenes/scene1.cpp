@@ -1,0 +1,15 @@
+// Scene 1. Owns its scene clock.
+#include "app/timeline.h"
+#include "scenes/scenes.h"
+
+namespace {
+float sceneClock = 0.0f;  // sum of frameStep over the frames this scene has rendered
+}
+
+void setupScene1() {}
+
+void renderScene1() {
+    sceneClock += frameStep;
+    drawSceneFadeIn(sceneClock);
+    finishScene(1);
+}

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# End-to-end checks of the real demo binary on Xvfb: how the picture fills screens of
+# different shapes, and how the program ends (Escape, a close request, its own end).
+# Usage: run_e2e.sh CASE   (VELMORA and SEND_CLOSE name the binaries; E2E_OUT keeps shots)
+set -u
+case_name=$1
+out=${E2E_OUT:-/tmp/velmora-e2e}/$case_name
+mkdir -p "$out"
+work=$(mktemp -d)
+xpid=
+dpid=
+cleanup() {
+    [ -n "$dpid" ] && kill "$dpid" 2>/dev/null
+    [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+start_x() {  # WIDTHxHEIGHT
+    Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    xpid=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    [ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    export DISPLAY=:$(cat "$work/display")
+}
+
+start_demo() {  # runs in an empty folder: no textures, no music
+    (cd "$work" && SDL_AUDIODRIVER=dummy exec "$VELMORA") >"$out/stdout" 2>"$out/stderr" &
+    dpid=$!
+    started=$(date +%s.%N)
+    xdotool search --sync --name '^morvik$' >/dev/null 2>&1 &
+    local searcher=$!
+    for _ in $(seq 200); do kill -0 $searcher 2>/dev/null || break; sleep 0.05; done
+    kill $searcher 2>/dev/null
+    sleep 1.5  # let it present a few frames
+}
+
+# Waits for the demo to end; sets exit_status and the seconds since `since`.
+wait_demo() {  # since limit_seconds
+    local since=$1 limit=$2
+    for _ in $(seq $((limit * 20))); do kill -0 "$dpid" 2>/dev/null || break; sleep 0.05; done
+    if kill -0 "$dpid" 2>/dev/null; then
+        fail "still running ${limit} s later"
+        kill "$dpid"
+    fi
+    wait "$dpid"
+    exit_status=$?
+    dpid=
+    elapsed=$(echo "$(date +%s.%N) - $since" | bc)
+}
+
+shot() { import -window root "$out/screen.png"; }
+
+pixel() {  # x y -> "r,g,b"
+    convert "$out/screen.png" -crop "1x1+$1+$2" +repage -depth 8 \
+        -format '%[fx:round(255*r)],%[fx:round(255*g)],%[fx:round(255*b)]' info:
+}
+
+expect_pixel() {  # x y r,g,b what
+    local got
+    got=$(pixel "$1" "$2")
+    [ "$got" = "$3" ] || fail "$4: pixel ($1, $2) is $got, expected $3"
+}
+
+expect_clean_exit() {  # max_seconds what
+    [ "$exit_status" = 0 ] || fail "$2: exit status $exit_status"
+    [ "$(echo "$elapsed <= $1" | bc)" = 1 ] || fail "$2: took $elapsed s"
+    echo "$2: exit status $exit_status after $elapsed s"
+}
+
+black=0,0,0
+white=255,255,255
+
+case $case_name in
+fills-640x480)
+    start_x 640x480
+    start_demo
+    shot
+    for x in 0 320 639; do
+        for y in 0 35 444 479; do expect_pixel $x $y $black "letterbox"; done
+        for y in 36 240 443; do expect_pixel $x $y $white "picture"; done
+    done
+    pressed=$(date +%s.%N)
+    xdotool key Escape
+    wait_demo "$pressed" 5
+    expect_clean_exit 1 "Escape"
+    ;;
+scales-1280x1024)
+    # 2x scale: the 1280 x 960 picture sits between 32-row bars; its own letterbox
+    # becomes 72 rows.
+    start_x 1280x1024
+    start_demo
+    shot
+    for x in 0 640 1279; do
+        for y in 0 31 32 100 923 991 992 1023; do expect_pixel $x $y $black "bars"; done
+        for y in 108 512 918; do expect_pixel $x $y $white "picture"; done
+    done
+    xdotool key Escape
+    wait_demo "$(date +%s.%N)" 5
+    expect_clean_exit 1 "Escape"
+    ;;
+close-request)
+    # A wide screen: the 4:3 picture is 1440 x 1080 with bars left and right.
+    start_x 1920x1080
+    start_demo
+    shot
+    for y in 200 540 900; do
+        expect_pixel 0 $y $black "left bar"
+        expect_pixel 239 $y $black "left bar"
+        expect_pixel 244 $y $white "picture"
+        expect_pixel 1675 $y $white "picture"
+        expect_pixel 1680 $y $black "right bar"
+    done
+    asked=$(date +%s.%N)
+    "$SEND_CLOSE" morvik || fail "no window to close"
+    wait_demo "$asked" 5
+    expect_clean_exit 1 "close request"
+    ;;
+natural-end)
+    start_x 640x480
+    start_demo
+    wait_demo "$started" 170
+    expect_clean_exit 150 "natural end"
+    [ "$(echo "$elapsed >= 144" | bc)" = 1 ] || fail "ended early, after $elapsed s"
+    ;;
+*)
+    echo "unknown case $case_name"
+    exit 2
+    ;;
+esac
+[ "$failures" = 0 ] || { echo "$failures failure(s); screenshot in $out"; exit 1; }
+echo "ok"

@@ -1,0 +1,67 @@
+#include "tests/support/gl_test.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <ostream>
+
+#include "app/display.h"
+#include "render/overlay.h"
+
+std::ostream& operator<<(std::ostream& os, const Rgba& p) {
+    return os << "(" << int(p.r) << ", " << int(p.g) << ", " << int(p.b) << ", " << int(p.a) << ")";
+}
+
+bool ensureGlContext() {
+    static bool opened = openDisplay(windowClassName, 640, 480, 32, WindowKind::Hidden);
+    return opened;
+}
+
+Rgba pixelAt(int x, int y) {
+    Rgba p{};
+    glReadPixels(x, screenHeight - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &p);
+    return p;
+}
+
+std::vector<uint8_t> readFrame() {
+    const size_t row = static_cast<size_t>(screenWidth) * 4;
+    std::vector<uint8_t> bottomUp(row * screenHeight), topDown(row * screenHeight);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, screenWidth, screenHeight, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    for (int y = 0; y < screenHeight; ++y)
+        std::copy_n(&bottomUp[(screenHeight - 1 - y) * row], row, &topDown[y * row]);
+    return topDown;
+}
+
+void writePpm(const char* path) {
+    const std::vector<uint8_t> frame = readFrame();
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return;
+    std::fprintf(f, "P6\n%d %d\n255\n", screenWidth, screenHeight);
+    for (size_t i = 0; i < frame.size(); i += 4) std::fwrite(&frame[i], 1, 3, f);
+    std::fclose(f);
+}
+
+void GlTest::SetUp() {
+    ASSERT_TRUE(ensureGlContext()) << "no GL context";
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    loadPerspective(static_cast<float>(screenWidth) / static_cast<float>(screenHeight));
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_TEXTURE_GEN_S);
+    glDisable(GL_TEXTURE_GEN_T);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+    glColor4f(0.0f, 0.0f, 0.0f, 1.0f);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    while (glGetError() != GL_NO_ERROR) {
+    }
+}

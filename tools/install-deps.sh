@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs everything the demo, its tools and its tests need, from Debian 12 packages.
+# Safe to run again: it installs only what is missing.
+set -eu
+packages=(
+    build-essential cmake pkg-config git
+    libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
+    libmpg123-dev libkissfft-dev libsoxr-dev libmp3lame-dev
+    libjpeg62-turbo-dev libjpeg-turbo-progs
+    libfreetype-dev libfontconfig-dev fonts-liberation2
+    ffmpeg
+    libgtest-dev clang libclang-rt-14-dev
+    xvfb xdotool x11-utils imagemagick apitrace bc
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
