@@ -7,7 +7,7 @@ packages=(
     libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
     libmpg123-dev libkissfft-dev libsoxr-dev libmp3lame-dev
     libjpeg62-turbo-dev libjpeg-turbo-progs
-    libfreetype-dev libfontconfig-dev fonts-liberation2
+    libfreetype-dev libfontconfig-dev fonts-liberation2 libpng-dev
     ffmpeg
     libgtest-dev clang libclang-rt-14-dev
     xvfb xdotool x11-utils imagemagick apitrace bc
