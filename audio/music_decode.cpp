@@ -4,6 +4,7 @@
 #include <mpg123.h>
 #include <soxr.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -16,13 +17,14 @@ namespace {
 struct MemoryReader {
     const unsigned char* data;
     size_t size;
-    size_t position;  // bytes from the start, 0..size
+    size_t position;  // bytes from the start; may pass the end, as with a file
 };
 
 mpg123_ssize_t readMemory(void* handle, void* out, size_t count) {
     MemoryReader& reader = *static_cast<MemoryReader*>(handle);
-    const size_t left = reader.size - reader.position;
+    const size_t left = reader.position < reader.size ? reader.size - reader.position : 0;
     if (count > left) count = left;
+    if (count == 0) return 0;
     std::memcpy(out, reader.data + reader.position, count);
     reader.position += count;
     return static_cast<mpg123_ssize_t>(count);
@@ -38,7 +40,7 @@ off_t seekMemory(void* handle, off_t offset, int whence) {
     else if (whence != SEEK_SET)
         return -1;
     const off_t target = base + offset;
-    if (target < 0 || target > static_cast<off_t>(reader.size)) return -1;
+    if (target < 0) return -1;
     reader.position = static_cast<size_t>(target);
     return target;
 }
@@ -107,6 +109,8 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
     // stops where the Info tag says the track ends.
     mpg123_param(mh, MPG123_ADD_FLAGS,
                  MPG123_GAPLESS | MPG123_QUIET | MPG123_FORCE_STEREO | MPG123_NO_FRANKENSTEIN, 0.0);
+    // Skip up to 64 KiB of damage between good frames instead of giving up on the rest.
+    mpg123_param(mh, MPG123_RESYNC_LIMIT, 65536, 0.0);
     mpg123_format_none(mh);
     const long* rates = nullptr;
     size_t rateCount = 0;
@@ -124,7 +128,12 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
     long rate = 0;
     int channels = 0, encoding = 0;
     std::vector<float> samples;
-    const off_t expected = mpg123_length(mh);  // frames, exact with an Info tag
+    // Frames at the file's rate: exact when an encoder's Info tag gives delay and length,
+    // otherwise estimated from the file size and only good for reserving memory.
+    const off_t expected = mpg123_length(mh);
+    long encoderDelay = -1;
+    mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, nullptr);
+    const bool exactLength = encoderDelay >= 0 && expected > 0;
     if (expected > 0) samples.reserve(static_cast<size_t>(expected) * 2);
 
     unsigned char chunk[1 << 16];
@@ -148,18 +157,20 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         }
         if (status == MPG123_DONE) break;
         // A hard error: keep what decoded before it.
-        damage = std::string("damaged data, decoding stopped: ") + mpg123_strerror(mh);
+        damage = std::string("damaged data, decoding stopped (") + mpg123_strerror(mh) + ")";
         break;
     }
 
     if (samples.empty()) {
-        setReason(reason, damage.empty() ? "no MPEG audio found" : damage);
+        setReason(reason, "no MPEG audio found");
         return false;
     }
     const size_t decodedFrames = samples.size() / 2;
-    if (damage.empty() && expected > 0 && decodedFrames < static_cast<size_t>(expected)) {
-        damage = "truncated: " + std::to_string(decodedFrames) + " of " + std::to_string(expected) +
-                 " frames decoded";
+    if (damage.empty() && exactLength && decodedFrames < static_cast<size_t>(expected)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
+                      double(decodedFrames) / rate, double(expected) / rate);
+        damage = text;
     }
     if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;
 

@@ -36,11 +36,12 @@ const MusicTrack* playing = nullptr;
 int64_t lastHeard = 0;
 
 void publishHandOver(int64_t frame, int64_t timeNs) {
+    // Release on the data keeps the odd sequence ahead of them; release on the final
+    // sequence keeps the data ahead of it. No fences, so ThreadSanitizer follows it all.
     const uint32_t sequence = handOverSequence.load(std::memory_order_relaxed);
     handOverSequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    handOverFrame.store(frame, std::memory_order_relaxed);
-    handOverTimeNs.store(timeNs, std::memory_order_relaxed);
+    handOverFrame.store(frame, std::memory_order_release);
+    handOverTimeNs.store(timeNs, std::memory_order_release);
     handOverSequence.store(sequence + 2, std::memory_order_release);
 }
 
@@ -168,9 +169,9 @@ const MusicTrack* playingTrack() { return playing; }
 SoundHandOver lastHandOver() {
     for (;;) {
         const uint32_t before = handOverSequence.load(std::memory_order_acquire);
-        const int64_t frame = handOverFrame.load(std::memory_order_relaxed);
-        const int64_t timeNs = handOverTimeNs.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        // Acquire on the data: a value from a newer write makes `after` see its odd sequence.
+        const int64_t frame = handOverFrame.load(std::memory_order_acquire);
+        const int64_t timeNs = handOverTimeNs.load(std::memory_order_acquire);
         const uint32_t after = handOverSequence.load(std::memory_order_relaxed);
         if (before == after && (before & 1u) == 0) return {frame, timeNs};
     }
