@@ -54,6 +54,8 @@ void drawPanel(const Preview& p, int left) {
     disable(GL_DEPTH_TEST);
 }
 
+// Both panels, read back and written as <folder>/<file>. The mesh ends as generated.
+// Leaves: what drawPanel leaves, the right panel's viewport, pack alignment 1.
 bool render(const Preview& p, const std::string& folder) {
     glClearColor(1, 1, 1, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
