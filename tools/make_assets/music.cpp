@@ -51,23 +51,26 @@ void put(Stereo& target, int64_t at, float value, float pan, float delaySend, fl
 
 // ---- Drums -----------------------------------------------------------------
 
-// Kick: a sine falling from 450 Hz to 50 Hz. Its first 40 ms are driven hard into
+// Kick: a sine falling from 450 Hz to 50 Hz. Its first 60 ms are driven into
 // saturation, so that the hit fills the low and middle spectrum for the music
-// level; a clean, slower tail under it gives the boom. 0.42 s long.
+// level, then smoothed by a 2.5 kHz low-pass so that it thumps rather than buzzes;
+// a clean, slower tail under it gives the boom. 0.42 s long.
 void kick(int64_t at, float gain)
 {
     const int length = (int)(0.42 * SR);
     const int fadeFrames = (int)(0.02 * SR);
     Noise noise(seedFor(at, 1));
+    Svf smooth;
+    smooth.setup(2500.0, 0.7);
     double phase = 0.0;
-    const double drive = 7.0;
+    const double drive = 5.0;
     const double norm = 1.0 / std::tanh(drive);
     for (int i = 0; i < length; ++i) {
         double t = i / SR;
         double hz = 50.0 + 400.0 * std::exp(-t * 30.0);
         double body = std::sin(2.0 * PI * phase);
         phase += hz / SR;
-        double punch = std::tanh(drive * body * std::exp(-t * 30.0)) * norm;
+        double punch = smooth.run((float)(std::tanh(drive * body * std::exp(-t * 26.0)) * norm)).low;
         double boom = body * std::exp(-t * 7.0);
         double click = noise.next() * std::exp(-t * 1500.0) * 0.2;
         double value = gain * (0.8 * punch + 0.2 * boom + click);
