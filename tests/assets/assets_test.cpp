@@ -6,6 +6,7 @@
 // Usage: test_assets MAKE_ASSETS_BINARY COMMITTED_DATA_DIR
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -345,6 +346,41 @@ TEST_F(Assets, MasksMatchTheirPicturesAndCutCleanShapes)
     maskShares(banner.pixels, 3, clear, solid);
     EXPECT_GT(clear, 0.1);
     EXPECT_GT(solid, 0.2);
+}
+
+// Mean absolute difference between two pixel columns (or rows) of an RGB picture.
+double lineDifference(const Picture& p, bool columns, int a, int b)
+{
+    int count = columns ? p.height : p.width;
+    double sum = 0.0;
+    for (int k = 0; k < count; ++k)
+        for (int c = 0; c < 3; ++c) {
+            size_t ia = columns ? ((size_t)k * p.width + a) : ((size_t)a * p.width + k);
+            size_t ib = columns ? ((size_t)k * p.width + b) : ((size_t)b * p.width + k);
+            sum += std::abs(p.pixels[ia * 3 + c] - p.pixels[ib * 3 + c]);
+        }
+    return sum / (count * 3.0);
+}
+
+TEST_F(Assets, RepeatedTexturesTileWithoutSeams)
+{
+    // tex3 lines the room and wraps around the tubes, tex6 repeats up to 16 times
+    // (tex1 is framed on purpose: every cube face shows its border). Across the wrap, neighbouring pixels must differ no more than at the
+    // sharper edges inside the picture (its 2% largest steps between neighbours).
+    for (const char* name : {"tex3.jpg", "tex6.jpg"}) {
+        Picture p = decodeJpeg(committedDir / "textures" / name);
+        ASSERT_TRUE(p.ok && p.components == 3) << name;
+        for (bool columns : {true, false}) {
+            int last = (columns ? p.width : p.height) - 1;
+            std::vector<double> inside;
+            for (int k = 0; k < last; ++k)
+                inside.push_back(lineDifference(p, columns, k, k + 1));
+            std::sort(inside.begin(), inside.end());
+            double high = inside[inside.size() * 98 / 100];  // 98th percentile
+            double seam = lineDifference(p, columns, last, 0);
+            EXPECT_LE(seam, high) << name << (columns ? ": left and right edges" : ": top and bottom edges");
+        }
+    }
 }
 
 class Music : public ::testing::Test {
