@@ -1,6 +1,7 @@
 // Composition and mixdown of the default track. Instruments render note by note
-// into four stereo buses (dry, side-chained, delay send, reverb send); the master
-// sums them, shapes the peaks, normalises to -1 dBFS and fades out over 140..144 s.
+// into five stereo buses (kick, dry, side-chained, delay send, reverb send); the
+// master sums them, shapes the peaks, puts the highest at -1.7 dBFS (about -1 dBFS
+// once decoded) and fades out over 140..144 s.
 #include "tools/make_assets/music.h"
 
 #include "tools/make_assets/synth.h"
