@@ -111,9 +111,15 @@ bool openSoundDevice(int frames, std::string* reason) {
     want.channels = OUTPUT_CHANNELS;
     want.samples = static_cast<Uint16>(frames);
     want.callback = audioCallback;
+    sourceTrack = nullptr;
+    sourcePosition = 0;
+    playing = nullptr;
+    callbackCalls = 0;
+    callbackTotalNs = 0;
+    callbackMaxNs = 0;
     SDL_AudioSpec have;
     // No changes allowed: SDL converts to whatever the hardware wants, so the callback
-    // always sees this exact format and buffer size.
+    // always sees this exact format and buffer size. The device opens paused.
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (!device) {
         if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
@@ -121,12 +127,6 @@ bool openSoundDevice(int frames, std::string* reason) {
         return false;
     }
     bufferFrames = have.samples;
-    sourceTrack = nullptr;
-    sourcePosition = 0;
-    playing = nullptr;
-    callbackCalls = 0;
-    callbackTotalNs = 0;
-    callbackMaxNs = 0;
     SDL_PauseAudioDevice(device, 0);
     return true;
 }

@@ -5,8 +5,9 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+
+#include <unistd.h>
 
 #include "tools/music_plot/mp3_encode.h"
 
@@ -36,15 +37,18 @@ std::vector<unsigned char> encodeOrFail(const std::vector<float>& samples, int c
 }
 
 std::string scratchPath(const std::string& name) {
-    const char* root = std::getenv("AUDIO_TEST_OUT");
-    const std::filesystem::path folder = root ? root : "audio-test";
+    const std::filesystem::path folder = "audio-test";
     std::filesystem::create_directories(folder);
     return (folder / name).string();
 }
 
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
+    // Written aside and renamed into place: test processes running side by side may
+    // write and read the same scratch file.
+    const std::string aside = path + "." + std::to_string(getpid());
+    std::FILE* file = std::fopen(aside.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << aside;
     ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-    std::fclose(file);
+    ASSERT_EQ(std::fclose(file), 0);
+    std::filesystem::rename(aside, path);
 }

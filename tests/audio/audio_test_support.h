@@ -17,7 +17,7 @@ std::vector<float> sine(double hz, double amplitude, int64_t frames, int channel
 std::vector<unsigned char> encodeOrFail(const std::vector<float>& samples, int channels, int rate,
                                         int kbps = 192);
 
-// A path for a scratch file named `name` in the test output folder (created on demand).
+// A path for a scratch file named `name` in audio-test/ under the working directory.
 std::string scratchPath(const std::string& name);
 
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
