@@ -2,6 +2,7 @@
 #include "audio/sound_device.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -90,6 +91,22 @@ void SDLCALL audioCallback(void*, Uint8* stream, int length) {
         callbackMaxNs.store(spent, std::memory_order_relaxed);
 }
 
+void quietAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA, which SDL falls back on without a sound server, prints its own lines to stderr
+// when there is no sound card; our one line says it all. SDL loads ALSA at run time, so
+// we reach the same library the same way. Nothing happens where ALSA is not installed.
+void silenceAlsa() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);  // kept open for the run
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsaMessage);
+}
+
 }  // namespace
 
 int64_t soundClockNs() {
@@ -100,6 +117,7 @@ int64_t soundClockNs() {
 
 bool openSoundDevice(int frames, std::string* reason) {
     if (device) return true;
+    silenceAlsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
         return false;
