@@ -49,8 +49,8 @@ void publishHandOver(int64_t frame, int64_t timeNs) {
 // Copies `frames` stereo frames of the track from `position` into `out`; silence
 // outside the track.
 void copyTrackFrames(const MusicTrack& track, int64_t position, float* out, int frames) {
-    int64_t first = std::max<int64_t>(position, 0);
-    int64_t end = std::min<int64_t>(position + frames, track.frameCount);
+    const int64_t first = std::max<int64_t>(position, 0);
+    const int64_t end = std::min<int64_t>(position + frames, track.frameCount);
     if (first >= end) {
         std::memset(out, 0, sizeof(float) * OUTPUT_CHANNELS * frames);
         return;
