@@ -3,7 +3,6 @@
 // two block work arrays.
 #include "texture/jpeg_decoder.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,6 +44,7 @@ int readFrameHeader(int length) {
     d.height = readWord();
     d.width = readWord();
     d.componentCount = readByte();
+    if (d.endOfFile) return fail("file ends inside the headers");
     if (length - 8 != 3 * d.componentCount) return fail("bad frame header length");
     if (d.componentCount != 1 && d.componentCount != 3)
         return fail("only 1 or 3 components are supported");
@@ -55,6 +55,7 @@ int readFrameHeader(int length) {
         c.hSampling = sampling >> 4;
         c.vSampling = sampling & 0x0F;
         c.quantTable = readByte();
+        if (d.endOfFile) return fail("file ends inside the headers");
         if (c.hSampling < 1 || c.hSampling > 4 || c.vSampling < 1 || c.vSampling > 4)
             return fail("bad sampling factors");
         if (c.quantTable > 3) return fail("bad quantisation table id");
@@ -208,7 +209,7 @@ void resetDecoder() { std::memset(&d, 0, sizeof d); }
 namespace {
 // One byte of the stream, or 0 with endOfFile set once the stream has run out.
 int nextByte() {
-    const int c = std::getc(d.file);
+    const int c = getc_unlocked(d.file);  // one thread reads the stream
     if (c != EOF) return c;
     d.endOfFile = true;
     return 0;
@@ -227,15 +228,18 @@ int readWord() {
 }
 
 int readHeaders() {
-    for (;;) {
-        if (readByte() != 0xFF)
-            return fail(d.endOfFile ? "file ends inside the headers" : "no marker where one should begin");
+    for (bool first = true;; first = false) {
+        if (readByte() != 0xFF) {
+            if (d.endOfFile) return fail("file ends inside the headers");
+            return fail(first ? "not a JPEG file" : "no marker where one should begin");
+        }
         int m;
         do m = readByte(); while (m == 0xFF && !d.endOfFile);  // fill bytes before a marker
         if (d.endOfFile) return fail("file ends inside the headers");
         if (m == 0xD8) continue;  // start of image, no length field
         if (m == 0xD9) return fail("end of image before any scan");
         const int length = readWord();
+        if (d.endOfFile) return fail("file ends inside the headers");
         if (length < 2) return fail("bad segment length");
         const int remaining = length - 2;
         switch (m) {
@@ -321,7 +325,8 @@ void writeBlock(int c, int left, int top, int hRepeat, int vRepeat) {
         for (int u = 0; u < 8; ++u) {
             // Beyond +-65536 every value clamps to 0 or 255 anyway; limiting first keeps
             // the conversion to int defined for damaged streams.
-            const float x = std::fmax(-65536.0f, std::fmin(65536.0f, block[r * 8 + u]));
+            const float sum = block[r * 8 + u];
+            const float x = sum < -65536.0f ? -65536.0f : sum > 65536.0f ? 65536.0f : sum;
             int v = static_cast<int>(x);  // truncation toward zero
             v = (v >> 3) + 128;           // arithmetic shift: floor(v / 8)
             const uint8_t sample = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);

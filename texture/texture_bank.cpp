@@ -111,9 +111,10 @@ bool uploadJpegWithMask(const char* colourPath, const char* maskPath, int filter
 
 // Both loads: lookup, new entry, decode and upload, filters.
 int load(TextureBank& bank, const char* fileName, const char* maskFileName, int filter) {
-    // A name too long to record whole is never matched, so no two names share an entry.
-    const bool recordable = std::strlen(fileName) < static_cast<size_t>(TEXTURE_NAME_SIZE);
-    for (uint32_t i = 0; recordable && i < bank.textureCount; ++i)
+    // Only names that can load are looked up. They are recorded whole, and any other
+    // name's record is longer than they can be, so no two names ever share an entry.
+    const bool usable = std::strlen(fileName) <= static_cast<size_t>(TEXTURE_MAX_NAME_LENGTH);
+    for (uint32_t i = 0; usable && i < bank.textureCount; ++i)
         if (std::strcmp(bank.fileNames[i], fileName) == 0) return static_cast<int>(i);
     if (bank.textureCount >= static_cast<uint32_t>(MAX_TEXTURES)) {
         std::fprintf(stderr, "velmora: textures/%s: texture bank full (%d entries)\n", fileName,

@@ -194,7 +194,9 @@ TEST(JpegHeaders, SkippedSegmentsAndTheRefusals) {
         const char* failure;  // null: the scan header is reached
     } cases[] = {
         {soi + app + soi + Bytes{0xFF, 0xFF} + grey + greyScan, nullptr},
-        {{0x00}, "no marker where one should begin"},
+        {{0x00}, "not a JPEG file"},
+        {soi + Bytes{0x00}, "no marker where one should begin"},
+        {soi + Bytes{0xFF, 0xC0, 0x00, 0x11, 8, 0, 8}, "file ends inside the headers"},
         {soi + segment(0xC2, Bytes(9, 1)), "not a baseline JPEG"},
         {soi + Bytes{0xFF, 0xD9}, "end of image before any scan"},
         {soi + greyScan, "scan before the frame header"},

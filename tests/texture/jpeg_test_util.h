@@ -93,31 +93,22 @@ struct BitWriter {
     }
 };
 
-// An image from a Netpbm stream (P5, P6 or P7): width, height, bytes per pixel, pixels.
+// An image from a Netpbm stream: djpeg's P5 or P6, or decode-jpeg's P7 (RGBA).
 struct Image {
-    int width = 0, height = 0, depth = 0;
+    int width = 0, height = 0, depth = 0;  // depth: bytes per pixel
     Bytes pixels;
 };
 
 inline Image readNetpbm(FILE* in) {
     Image image;
-    char magic[3] = {};
-    if (std::fscanf(in, "%2s", magic) != 1) return image;
-    if (magic[1] == '7') {
-        char key[32];
-        int value;
-        while (std::fscanf(in, "%31s", key) == 1 && std::string(key) != "ENDHDR") {
-            if (std::string(key) == "TUPLTYPE") std::fscanf(in, "%31s", key);
-            else if (std::fscanf(in, "%d", &value) == 1) {
-                if (std::string(key) == "WIDTH") image.width = value;
-                if (std::string(key) == "HEIGHT") image.height = value;
-                if (std::string(key) == "DEPTH") image.depth = value;
-            }
-        }
+    int kind = 0, maxval = 0;
+    if (std::fscanf(in, "P%d", &kind) != 1) return image;
+    if (kind == 7) {
+        std::fscanf(in, " WIDTH %d HEIGHT %d DEPTH %d MAXVAL %d TUPLTYPE RGB_ALPHA ENDHDR", &image.width,
+                    &image.height, &image.depth, &maxval);
     } else {
-        int maxval;
         std::fscanf(in, "%d %d %d", &image.width, &image.height, &maxval);
-        image.depth = magic[1] == '5' ? 1 : 3;
+        image.depth = kind == 5 ? 1 : 3;
     }
     std::fgetc(in);  // the one whitespace byte before the pixels
     image.pixels.resize(size_t(image.width) * image.height * image.depth);
