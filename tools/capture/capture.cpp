@@ -209,8 +209,6 @@ int runCapture(const CaptureOptions& given) {
     if (pngSpan || !o.videoFile.empty() || o.benchmark) lastNeeded = spanLast;
     if (!atFrames.empty()) lastNeeded = std::max(lastNeeded, atFrames.back());
     lastNeeded = std::max(lastNeeded, lastSheetFrame(sheet));
-    if (lastNeeded < spanFirst && atFrames.empty() && sheet.frames.empty())
-        return failRun("--from/--to: the span holds no frame at this rate");
 
     // The demo's start-up, on a hidden window with the virtual clock.
     const Clock::time_point startUp = Clock::now();
@@ -253,6 +251,7 @@ int runCapture(const CaptureOptions& given) {
         std::fprintf(log, "# frame\tclock_ms\tscene\tmusic_level\n");
     }
 
+    installStopHandlers();
     VideoEncoder video;
     if (!o.videoFile.empty()) {
         VideoSettings vs;
@@ -271,7 +270,6 @@ int runCapture(const CaptureOptions& given) {
         }
     }
 
-    installStopHandlers();
     Progress progress;
     startProgress(progress, lastNeeded + 1, fpsValue);
     double renderSeconds = 0, readSeconds = 0, writeSeconds = 0;

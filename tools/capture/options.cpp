@@ -79,6 +79,9 @@ bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureO
         if (name == "--png") {
             o.pngDir = value;
         } else if (name == "--video") {
+            const size_t dot = value.find_last_of('.'), slash = value.find_last_of('/');
+            if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot + 1 == value.size())
+                return fail(error, name + " " + value, "name the container with an extension, such as .mp4");
             o.videoFile = value;
         } else if (name == "--contact-sheet") {
             o.contactSheet = value;
@@ -124,24 +127,28 @@ bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureO
     }
     if (o.help) return true;
 
+    if (!o.atUs.empty() && o.pngDir.empty())
+        return fail(error, "--at", "picks frames for --png DIR, which is missing");
     const bool writes = !o.pngDir.empty() || !o.videoFile.empty() || !o.contactSheet.empty();
     if (!writes && !o.benchmark)
         return fail(error, "nothing to do",
                     "give --png DIR, --video FILE, --contact-sheet FILE or --benchmark (see --help)");
     if (o.benchmark && writes)
         return fail(error, "--benchmark", "writes no frames; run it without --png, --video and --contact-sheet");
-    if (!o.atUs.empty() && o.pngDir.empty())
-        return fail(error, "--at", "picks frames for --png DIR, which is missing");
 
-    const int64_t demoEndUs = demoEndMs * 1000;
-    if (gaveFrom && o.fromUs > demoEndUs)
-        return fail(error, "--from", "lies after the demo's end at " + formatSeconds(demoEndMs / 1000.0, 3) + " s");
+    // The demo's last frame is the first whose clock passes the last scene's end.
+    const int64_t lastFrame = firstFrameAfterMs(demoEndMs, o.fps);
+    const std::string lastAt = formatSeconds(frameStartUs(lastFrame, o.fps) / 1e6, 3);
+    if (gaveFrom && firstFrameFrom(o.fromUs, o.fps) > lastFrame)
+        return fail(error, "--from", "lies after the demo's last frame, at " + lastAt + " s");
     if (gaveTo && o.toUs <= o.fromUs)
         return fail(error, "--to", "must come after --from (the span would be empty)");
+    if (gaveTo && firstFrameFrom(o.toUs, o.fps) <= firstFrameFrom(o.fromUs, o.fps))
+        return fail(error, "--from/--to", "no frame starts within this span at this rate");
     for (int64_t at : o.atUs)
-        if (at > demoEndUs)
+        if (frameShownAt(at, o.fps) > lastFrame)
             return fail(error, "--at " + formatSeconds(at / 1e6, 3),
-                        "lies after the demo's end at " + formatSeconds(demoEndMs / 1000.0, 3) + " s");
+                        "lies after the demo's last frame, at " + lastAt + " s");
     scaledSize(o.scale, o.outputWidth, o.outputHeight);
     return true;
 }
