@@ -1,12 +1,148 @@
-// The music player. Sound output lands with the sound layer; until then the demo
-// runs silent with a music level of 0.
+// The music player over the sound device: slots of decoded tracks, one playing, and the
+// spectrum array handed to the frame loop. Owns `musicPlayer` and the spectrum unit.
 #include "audio/music_player.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "audio/sound_device.h"
 
 MusicPlayer musicPlayer;
 
-bool MusicPlayer::initMusic() { return false; }
-bool MusicPlayer::loadStream(int, const char*) { return false; }
-void MusicPlayer::playStream(int, int) {}
-void MusicPlayer::stopStream(int) {}
-const float* MusicPlayer::spectrum() { return nullptr; }
-void MusicPlayer::closeMusic() {}
+namespace {
+
+constexpr int DEVICE_BUFFER_FRAMES = 1024;  // 23.2 ms at 44.1 kHz
+
+SpectrumUnit spectrumUnit;
+
+bool validSlot(int slot) { return slot >= 0 && slot < MUSIC_SLOTS; }
+
+void reportMusic(const char* path, const std::string& what) {
+    std::fprintf(stderr, "velmora: %s: %s\n", path, what.c_str());
+}
+
+}  // namespace
+
+bool MusicPlayer::initMusic() {
+    std::string reason;
+    if (!openSoundDevice(DEVICE_BUFFER_FRAMES, &reason)) {
+        std::fprintf(stderr, "velmora: %s; the music stays silent\n", reason.c_str());
+        return false;
+    }
+    fftUnit = &spectrumUnit;
+    fftUnit->active = true;
+    return true;
+}
+
+bool MusicPlayer::loadStream(int slot, const char* path) {
+    if (!validSlot(slot)) {
+        reportMusic(path, "no music slot " + std::to_string(slot));
+        return false;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        reportMusic(path, std::strerror(errno));
+        return false;
+    }
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    if (size < 0) {
+        std::fclose(file);
+        reportMusic(path, "cannot find its length");
+        return false;
+    }
+
+    // The slot's old track may be on the device: take it off before freeing it.
+    if (slot == playingSlot) stopStream(slot);
+    delete streams[slot];
+    streams[slot] = nullptr;
+    delete[] buffers[slot];
+    buffers[slot] = new (std::nothrow) unsigned char[static_cast<size_t>(size) + 1];
+    if (!buffers[slot]) {
+        std::fclose(file);
+        reportMusic(path, "out of memory");
+        return false;
+    }
+    const size_t read = std::fread(buffers[slot], 1, static_cast<size_t>(size), file);
+    std::fclose(file);
+
+    MusicStream* stream = new (std::nothrow) MusicStream();
+    std::string reason;
+    if (!stream || !decodeMusic(buffers[slot], read, stream->track, &reason)) {
+        reportMusic(path, stream ? reason : "out of memory");
+        delete stream;
+        delete[] buffers[slot];
+        buffers[slot] = nullptr;
+        return false;
+    }
+    if (!reason.empty()) reportMusic(path, reason + "; playing what decoded");
+    streams[slot] = stream;
+
+    // The first spectrum on this thread sets up its FFT tables; do it now, not in a frame.
+    computeSpectrum(stream->track, 0, spectrumUnit.values);
+    std::fill(std::begin(spectrumUnit.values), std::end(spectrumUnit.values), 0.0f);
+    return true;
+}
+
+void MusicPlayer::playStream(int slot, int position) {
+    if (!validSlot(slot) || !streams[slot] || !soundDeviceOpen()) return;
+    playSound(&streams[slot]->track, std::max(position, 0));
+    playingSlot = slot;
+    channels[slot] = 0;  // the device has one output channel
+}
+
+void MusicPlayer::stopStream(int slot) {
+    if (!validSlot(slot) || slot != playingSlot) return;
+    stopSound();
+    playingSlot = -1;
+}
+
+const float* MusicPlayer::spectrum() {
+    float* values = spectrumUnit.values;
+    const MusicTrack* heard = nullptr;
+    int64_t frame = 0;
+    if (listening) {
+        heard = track(0);
+        frame = listeningFrame;
+    } else if (fftUnit && fftUnit->active && playingSlot >= 0 && playingTrack()) {
+        heard = playingTrack();
+        frame = heardFrame();
+    }
+    if (heard)
+        computeSpectrum(*heard, frame, values);
+    else
+        std::fill(values, values + SPECTRUM_SIZE, 0.0f);
+    return values;
+}
+
+void MusicPlayer::closeMusic() {
+    if (playingSlot >= 0) stopStream(playingSlot);
+    if (fftUnit) fftUnit->active = false;
+    closeSoundDevice();
+}
+
+void MusicPlayer::releaseMusic() {
+    // The callback reads the tracks: it must be gone before they are freed.
+    closeSoundDevice();
+    playingSlot = -1;
+    for (int slot = 0; slot < MUSIC_SLOTS; ++slot) {
+        delete streams[slot];
+        streams[slot] = nullptr;
+        delete[] buffers[slot];
+        buffers[slot] = nullptr;
+    }
+}
+
+void MusicPlayer::setListeningPosition(int64_t frame) {
+    listening = true;
+    listeningFrame = frame;
+}
+
+const MusicTrack* MusicPlayer::track(int slot) const {
+    return validSlot(slot) && streams[slot] ? &streams[slot]->track : nullptr;
+}

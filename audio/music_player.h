@@ -1,20 +1,65 @@
-// The music player: plays "music.mp3" from memory and hands out the spectrum of
-// what is playing. Owns the global `musicPlayer`.
+// The music player: reads "music.mp3" into memory, decodes it, plays it on the sound
+// device and hands out the spectrum of what is being heard. Owns the global
+// `musicPlayer` and the spectrum array it hands out. Main thread only.
 #pragma once
+#include <cstdint>
+
+#include "audio/music_track.h"
+
+constexpr int MUSIC_SLOTS = 10;
+
+// The spectrum unit: while active, the spectrum follows what plays on the device.
+struct SpectrumUnit {
+    bool active = false;
+    float values[SPECTRUM_SIZE] = {};  // 0..1, lowest frequencies first; zeros when nothing plays
+};
+
+// One loaded slot: the decoded track the device plays from.
+struct MusicStream {
+    MusicTrack track;
+};
 
 struct MusicPlayer {
-    // True when sound output is ready.
+    SpectrumUnit* fftUnit = nullptr;               // set by a successful initMusic
+    MusicStream* streams[MUSIC_SLOTS] = {};        // null: the slot is empty
+    int channels[MUSIC_SLOTS] = {};                // output channel of the slot's last play
+    unsigned char* buffers[MUSIC_SLOTS] = {};      // each loaded file's image; null when none
+    int playingSlot = -1;                          // slot on the device, -1: none
+    bool listening = false;                        // offline: spectrum at listeningFrame
+    int64_t listeningFrame = 0;                    // frames at 44.1 kHz from slot 0's start
+
+    MusicPlayer() = default;
+    MusicPlayer(const MusicPlayer&) = delete;
+    MusicPlayer& operator=(const MusicPlayer&) = delete;
+    ~MusicPlayer() { releaseMusic(); }
+
+    // Opens the sound output and activates the spectrum unit. False (after one line on
+    // stderr) when there is no output; the demo then runs silent.
     bool initMusic();
-    // Reads the whole file into memory and opens it in `slot` (0..9). True on success.
+    // Reads the whole file into memory and decodes it into `slot` (0..9), replacing what
+    // the slot held. Needs no sound output. False (after one line on stderr) when the file
+    // cannot be read, leaving the slot as it was, or holds no playable audio, leaving the
+    // slot empty. Damage that was skipped over is reported in one line too.
     bool loadStream(int slot, const char* path);
-    // Starts `slot` from `position` (0: the start). An empty slot does nothing.
+    // Starts `slot` from `position` (frames at 44.1 kHz, 0: the start) at once, in place of
+    // whatever played. Does nothing without a sound output or with an empty slot.
     void playStream(int slot, int position);
-    // Stops `slot`. An empty slot does nothing.
+    // Stops `slot` if it is playing.
     void stopStream(int slot);
-    // The current spectrum, lowest frequencies first, values 0..1; null when there is none.
+    // The spectrum being heard now: SPECTRUM_SIZE values, 0..1, lowest frequencies first,
+    // value i is 43.07 * (i + 1) Hz. Never null; all zeros when nothing plays. The array
+    // stays owned by the player and changes on the next call.
     const float* spectrum();
-    // Stops the spectrum and closes the sound output.
+    // Stops playback, deactivates the spectrum unit and closes the sound output.
     void closeMusic();
+    // Frees every slot, after closing the sound output if it is still open; run at exit.
+    void releaseMusic();
+
+    // Rendering without a device: from now on spectrum() is what the demo uses while
+    // frame `frame` of slot 0's track is heard (computeSpectrum of it).
+    void setListeningPosition(int64_t frame);
+    // The decoded track of `slot`; null when the slot is empty or out of range.
+    const MusicTrack* track(int slot) const;
 };
 
 extern MusicPlayer musicPlayer;

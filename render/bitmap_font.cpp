@@ -1,22 +1,108 @@
-// Bitmap captions. The glyph lists land with the font loader; until then no
-// text is drawn, but the block and position keep their matrix and state effects.
+// Bitmap captions: one display list per character code, each a glBitmap of the glyph
+// from the system's italic serif face. Owns the global `textFont`.
 #include "render/bitmap_font.h"
 
 #include <GL/gl.h>
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "render/glyph_source.h"
+
 BitmapFont textFont;
 
-bool BitmapFont::createFont(int) { return false; }
+namespace {
+
+// The face the captions were designed with; fontconfig supplies its closest match.
+const char* const CAPTION_FAMILY = "Times New Roman";
+
+const int TEXT_BUFFER_SIZE = 256;  // bytes, terminating zero included
+
+// Bytes per row of a glBitmap image under GL's initial unpack alignment of 4.
+int bitmapStride(int width) { return (width + 31) / 32 * 4; }
+
+// Compiles one glyph into list `list`: the bitmap's origin sits on the baseline at the
+// raster position, and the raster position moves right by the advance. `scratch` holds
+// the bottom-up copy GL wants.
+void compileGlyph(unsigned list, const GlyphImage& glyph, std::vector<GLubyte>& scratch) {
+    const int stride = bitmapStride(glyph.width);
+    const int rowBytes = (glyph.width + 7) / 8;
+    scratch.assign(static_cast<size_t>(stride) * glyph.rows, 0);
+    for (int row = 0; row < glyph.rows; ++row)
+        std::memcpy(&scratch[static_cast<size_t>(glyph.rows - 1 - row) * stride],
+                    glyph.bits + static_cast<long>(row) * glyph.pitch, rowBytes);
+    // Leaves: no list open. glBitmap is only compiled here; the list keeps its own copy.
+    glNewList(list, GL_COMPILE);
+    glBitmap(glyph.width, glyph.rows, static_cast<GLfloat>(-glyph.left),
+             static_cast<GLfloat>(glyph.rows - glyph.top), static_cast<GLfloat>(glyph.advance),
+             0.0f, scratch.empty() ? nullptr : scratch.data());
+    glEndList();
+}
+
+}  // namespace
+
+bool BitmapFont::createFont(int height) {
+    // Leaves: the lists of an earlier build freed.
+    if (listBase != 0) glDeleteLists(listBase, GLYPH_COUNT);
+    listBase = 0;
+
+    GlyphSource source;
+    if (const char* reason = source.openFace(CAPTION_FAMILY, true, height)) {
+        if (source.filePath[0])
+            std::fprintf(stderr, "velmora: %s: %s; captions are off\n", source.filePath, reason);
+        else
+            std::fprintf(stderr, "velmora: %s for \"%s\" italic; captions are off\n", reason,
+                         CAPTION_FAMILY);
+        return false;
+    }
+    // Leaves: 224 consecutive list names reserved, compiled below.
+    const GLuint base = glGenLists(GLYPH_COUNT);
+    if (base == 0) {
+        std::fprintf(stderr, "velmora: no display lists left for the font; captions are off\n");
+        source.close();
+        return false;
+    }
+
+    // The bitmaps are read with these settings when each list is compiled.
+    // Leaves: pixel unpack state at GL's initial values (rows 4-byte aligned, no row
+    // length or skips, no byte swap, most significant bit leftmost).
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_UNPACK_SWAP_BYTES, GL_FALSE);
+    glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
+
+    std::vector<GLubyte> scratch;
+    for (int code = FIRST_GLYPH_CODE; code < FIRST_GLYPH_CODE + GLYPH_COUNT; ++code) {
+        GlyphImage glyph;
+        // A glyph FreeType cannot render becomes an empty list that draws and moves nothing.
+        source.renderGlyph(windows1252ToUnicode(static_cast<unsigned char>(code)), glyph);
+        compileGlyph(base + static_cast<unsigned>(code - FIRST_GLYPH_CODE), glyph, scratch);
+    }
+    source.close();
+    listBase = base;
+    return true;
+}
 
 void BitmapFont::beginText(float depth) {
+    // Leaves: the caller's modelview saved; identity then (0, 0, -depth) current.
     glPushMatrix();
     glLoadIdentity();
     glTranslatef(0.0f, 0.0f, -depth);
 }
 
 void BitmapFont::setTextPosition(float x, float y, float alpha, Color color) {
+    // The raster colour is taken here, from the current colour or, while lighting is
+    // still on, from lighting the raster position: the colour is set before the position
+    // and lighting goes off only after it.
+    // Leaves: current colour (r, g, b, alpha); raster position at (x, y, 0) of the text
+    // plane, invalid when outside the view volume.
     glColor4f(color.r, color.g, color.b, alpha);
     glRasterPos2f(x, y);
+    // Leaves: text state for every later position and print in the frame.
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_TEXTURE_2D);
@@ -26,6 +112,26 @@ void BitmapFont::setTextPosition(float x, float y, float alpha, Color color) {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 }
 
-void BitmapFont::printText(const char*, ...) {}
+void BitmapFont::printText(const char* format, ...) {
+    // Without a font the list names below would belong to whoever else made lists.
+    if (!format || listBase == 0) return;
+    char text[TEXT_BUFFER_SIZE];
+    va_list args;
+    va_start(args, format);
+    const int formatted = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (formatted <= 0) return;
+    const int length = formatted < TEXT_BUFFER_SIZE ? formatted : TEXT_BUFFER_SIZE - 1;
 
-void BitmapFont::endText() { glPopMatrix(); }
+    // Leaves: list base restored by the pop; raster position after the last glyph (or
+    // where it was, if it is invalid).
+    glPushAttrib(GL_LIST_BIT);
+    glListBase(listBase - FIRST_GLYPH_CODE);
+    glCallLists(length, GL_UNSIGNED_BYTE, text);
+    glPopAttrib();
+}
+
+void BitmapFont::endText() {
+    // Leaves: the modelview saved by beginText.
+    glPopMatrix();
+}

@@ -1,0 +1,195 @@
+// Load-time decoding of a whole MP3 image: libmpg123 reads it from memory through our
+// own reader, hands out stereo float frames with encoder delay and padding trimmed, and
+// libsoxr brings a track at another rate to 44.1 kHz once.
+#include <mpg123.h>
+#include <soxr.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "audio/music_track.h"
+
+namespace {
+
+// The file image as a read-only, seekable stream for libmpg123.
+struct MemoryReader {
+    const unsigned char* data;
+    size_t size;
+    size_t position;  // bytes from the start; may pass the end, as with a file
+};
+
+mpg123_ssize_t readMemory(void* handle, void* out, size_t count) {
+    MemoryReader& reader = *static_cast<MemoryReader*>(handle);
+    const size_t left = reader.position < reader.size ? reader.size - reader.position : 0;
+    if (count > left) count = left;
+    if (count == 0) return 0;
+    std::memcpy(out, reader.data + reader.position, count);
+    reader.position += count;
+    return static_cast<mpg123_ssize_t>(count);
+}
+
+off_t seekMemory(void* handle, off_t offset, int whence) {
+    MemoryReader& reader = *static_cast<MemoryReader*>(handle);
+    off_t base = 0;
+    if (whence == SEEK_CUR)
+        base = static_cast<off_t>(reader.position);
+    else if (whence == SEEK_END)
+        base = static_cast<off_t>(reader.size);
+    else if (whence != SEEK_SET)
+        return -1;
+    const off_t target = base + offset;
+    if (target < 0) return -1;
+    reader.position = static_cast<size_t>(target);
+    return target;
+}
+
+void setReason(std::string* reason, const std::string& text) {
+    if (reason) *reason = text;
+}
+
+// Brings interleaved stereo frames from `rate` to MUSIC_RATE in one pass.
+bool resample(std::vector<float>& samples, long rate, int channels, std::string* reason) {
+    const size_t inFrames = samples.size() / channels;
+    const size_t outFrames =
+        static_cast<size_t>(static_cast<double>(inFrames) * MUSIC_RATE / rate + 0.5);
+    std::vector<float> out(outFrames * channels);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    size_t done = 0;
+    const soxr_error_t error =
+        soxr_oneshot(static_cast<double>(rate), MUSIC_RATE, channels, samples.data(), inFrames,
+                     nullptr, out.data(), outFrames, &done, &io, &quality, nullptr);
+    if (error) {
+        setReason(reason, std::string("cannot resample from ") + std::to_string(rate) + " Hz: " + error);
+        return false;
+    }
+    out.resize(done * channels);
+    samples.swap(out);
+    return true;
+}
+
+struct DecoderHandle {
+    mpg123_handle* handle = nullptr;
+    ~DecoderHandle() {
+        if (handle) {
+            mpg123_close(handle);
+            mpg123_delete(handle);
+        }
+    }
+};
+
+bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std::string* reason) {
+    setReason(reason, "");
+    if (!data || size == 0) {
+        setReason(reason, "empty file");
+        return false;
+    }
+
+    // Library set-up is process-wide and not reentrant in older libmpg123.
+    static std::once_flag libraryReady;
+    static int libraryStatus = MPG123_ERR;
+    std::call_once(libraryReady, [] { libraryStatus = mpg123_init(); });
+    if (libraryStatus != MPG123_OK) {
+        setReason(reason, "cannot start the MP3 decoder");
+        return false;
+    }
+
+    DecoderHandle decoder;
+    int error = MPG123_OK;
+    decoder.handle = mpg123_new(nullptr, &error);
+    mpg123_handle* mh = decoder.handle;
+    if (!mh) {
+        setReason(reason, std::string("cannot start the MP3 decoder: ") + mpg123_plain_strerror(error));
+        return false;
+    }
+    // Gapless trims the encoder's delay and padding; quiet, because failures are ours to
+    // report; no Frankenstein streams, so the format cannot change halfway and decoding
+    // stops where the Info tag says the track ends.
+    mpg123_param(mh, MPG123_ADD_FLAGS,
+                 MPG123_GAPLESS | MPG123_QUIET | MPG123_FORCE_STEREO | MPG123_NO_FRANKENSTEIN, 0.0);
+    // Skip up to 64 KiB of damage between good frames instead of giving up on the rest.
+    mpg123_param(mh, MPG123_RESYNC_LIMIT, 65536, 0.0);
+    mpg123_format_none(mh);
+    const long* rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (size_t i = 0; i < rateCount; ++i)
+        mpg123_format(mh, rates[i], MPG123_STEREO, MPG123_ENC_FLOAT_32);
+
+    MemoryReader reader{data, size, 0};
+    if (mpg123_replace_reader_handle(mh, readMemory, seekMemory, nullptr) != MPG123_OK ||
+        mpg123_open_handle(mh, &reader) != MPG123_OK) {
+        setReason(reason, std::string("cannot open as MP3: ") + mpg123_strerror(mh));
+        return false;
+    }
+
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    std::vector<float> samples;
+    // Frames at the file's rate: exact when an encoder's Info tag gives delay and length,
+    // otherwise estimated from the file size and only good for reserving memory.
+    const off_t expected = mpg123_length(mh);
+    long encoderDelay = -1;
+    mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, nullptr);
+    const bool exactLength = encoderDelay >= 0 && expected > 0;
+    if (expected > 0) samples.reserve(static_cast<size_t>(expected) * 2);
+
+    unsigned char chunk[1 << 16];
+    std::string damage;
+    for (;;) {
+        size_t got = 0;
+        const int status = mpg123_read(mh, chunk, sizeof chunk, &got);
+        if (got > 0 && rate > 0) {
+            const float* s = reinterpret_cast<const float*>(chunk);
+            samples.insert(samples.end(), s, s + got / sizeof(float));
+        }
+        if (status == MPG123_OK) continue;
+        if (status == MPG123_NEW_FORMAT) {
+            if (rate > 0) break;  // a second format: keep the first part only
+            mpg123_getformat(mh, &rate, &channels, &encoding);
+            if (channels != 2 || encoding != MPG123_ENC_FLOAT_32) {
+                setReason(reason, "the MP3 decoder offers no stereo float output");
+                return false;
+            }
+            continue;
+        }
+        if (status == MPG123_DONE) break;
+        // A hard error: keep what decoded before it.
+        damage = std::string("damaged data, decoding stopped (") + mpg123_strerror(mh) + ")";
+        break;
+    }
+
+    if (samples.empty()) {
+        setReason(reason, "no MPEG audio found");
+        return false;
+    }
+    const size_t decodedFrames = samples.size() / 2;
+    if (damage.empty() && exactLength && decodedFrames < static_cast<size_t>(expected)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
+                      double(decodedFrames) / rate, double(expected) / rate);
+        damage = text;
+    }
+    if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;
+
+    track.samples.swap(samples);
+    track.channels = 2;
+    track.frameCount = static_cast<int64_t>(track.samples.size() / 2);
+    setReason(reason, damage);
+    return true;
+}
+
+}  // namespace
+
+bool decodeMusic(const unsigned char* data, size_t size, MusicTrack& track, std::string* reason) {
+    track = MusicTrack();
+    try {
+        return decodeImage(data, size, track, reason);
+    } catch (const std::bad_alloc&) {
+        track = MusicTrack();
+        setReason(reason, "out of memory");
+        return false;
+    }
+}

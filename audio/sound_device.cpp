@@ -1,0 +1,194 @@
+// SDL audio output for the music: the device, its callback and the published hand-over.
+#include "audio/sound_device.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr int OUTPUT_CHANNELS = 2;
+
+SDL_AudioDeviceID device = 0;
+int bufferFrames = 0;  // frames per callback
+
+// The source. Written by the main thread under the device lock, read by the callback,
+// which SDL runs under that same lock.
+const MusicTrack* sourceTrack = nullptr;
+int64_t sourcePosition = 0;  // next track frame to hand over; may pass the track's end
+
+// The hand-over, published by one writer at a time (the callback, or the main thread
+// holding the device lock) as a sequence lock: an odd sequence means a write is under
+// way, and a reader retries until it sees the same even sequence on both sides.
+std::atomic<uint32_t> handOverSequence{0};
+std::atomic<int64_t> handOverFrame{0};
+std::atomic<int64_t> handOverTimeNs{0};
+
+std::atomic<int64_t> callbackCalls{0};
+std::atomic<int64_t> callbackTotalNs{0};
+std::atomic<int64_t> callbackMaxNs{0};
+
+// Main thread only.
+const MusicTrack* playing = nullptr;
+int64_t lastHeard = 0;
+
+void publishHandOver(int64_t frame, int64_t timeNs) {
+    // Release on the data keeps the odd sequence ahead of them; release on the final
+    // sequence keeps the data ahead of it. No fences, so ThreadSanitizer follows it all.
+    const uint32_t sequence = handOverSequence.load(std::memory_order_relaxed);
+    handOverSequence.store(sequence + 1, std::memory_order_relaxed);
+    handOverFrame.store(frame, std::memory_order_release);
+    handOverTimeNs.store(timeNs, std::memory_order_release);
+    handOverSequence.store(sequence + 2, std::memory_order_release);
+}
+
+// Copies `frames` stereo frames of the track from `position` into `out`; silence
+// outside the track.
+void copyTrackFrames(const MusicTrack& track, int64_t position, float* out, int frames) {
+    int64_t first = std::max<int64_t>(position, 0);
+    int64_t end = std::min<int64_t>(position + frames, track.frameCount);
+    if (first >= end) {
+        std::memset(out, 0, sizeof(float) * OUTPUT_CHANNELS * frames);
+        return;
+    }
+    const int before = static_cast<int>(first - position);
+    const int count = static_cast<int>(end - first);
+    std::memset(out, 0, sizeof(float) * OUTPUT_CHANNELS * before);
+    float* o = out + before * OUTPUT_CHANNELS;
+    if (track.channels == OUTPUT_CHANNELS) {
+        std::memcpy(o, &track.samples[first * OUTPUT_CHANNELS], sizeof(float) * OUTPUT_CHANNELS * count);
+    } else {
+        const int channels = track.channels;
+        for (int i = 0; i < count; ++i) {
+            const float* s = &track.samples[(first + i) * channels];
+            for (int c = 0; c < OUTPUT_CHANNELS; ++c) o[i * OUTPUT_CHANNELS + c] = s[std::min(c, channels - 1)];
+        }
+    }
+    const int after = frames - before - count;
+    std::memset(o + count * OUTPUT_CHANNELS, 0, sizeof(float) * OUTPUT_CHANNELS * after);
+}
+
+void SDLCALL audioCallback(void*, Uint8* stream, int length) {
+    const int64_t start = soundClockNs();
+    const int frames = length / static_cast<int>(sizeof(float) * OUTPUT_CHANNELS);
+    float* out = reinterpret_cast<float*>(stream);
+    if (!sourceTrack || sourceTrack->channels <= 0) {
+        std::memset(stream, 0, static_cast<size_t>(length));
+        return;
+    }
+    copyTrackFrames(*sourceTrack, sourcePosition, out, frames);
+    sourcePosition += frames;
+    publishHandOver(sourcePosition, start);
+
+    const int64_t spent = soundClockNs() - start;
+    callbackCalls.fetch_add(1, std::memory_order_relaxed);
+    callbackTotalNs.fetch_add(spent, std::memory_order_relaxed);
+    if (spent > callbackMaxNs.load(std::memory_order_relaxed))
+        callbackMaxNs.store(spent, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+int64_t soundClockNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool openSoundDevice(int frames, std::string* reason) {
+    if (device) return true;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
+        return false;
+    }
+    SDL_AudioSpec want;
+    SDL_zero(want);
+    want.freq = MUSIC_RATE;
+    want.format = AUDIO_F32SYS;
+    want.channels = OUTPUT_CHANNELS;
+    want.samples = static_cast<Uint16>(frames);
+    want.callback = audioCallback;
+    SDL_AudioSpec have;
+    // No changes allowed: SDL converts to whatever the hardware wants, so the callback
+    // always sees this exact format and buffer size.
+    device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (!device) {
+        if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    bufferFrames = have.samples;
+    sourceTrack = nullptr;
+    sourcePosition = 0;
+    playing = nullptr;
+    callbackCalls = 0;
+    callbackTotalNs = 0;
+    callbackMaxNs = 0;
+    SDL_PauseAudioDevice(device, 0);
+    return true;
+}
+
+void closeSoundDevice() {
+    if (!device) return;
+    SDL_CloseAudioDevice(device);  // joins the audio thread
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    device = 0;
+    bufferFrames = 0;
+    sourceTrack = nullptr;
+    playing = nullptr;
+}
+
+bool soundDeviceOpen() { return device != 0; }
+
+int soundBufferFrames() { return bufferFrames; }
+
+void playSound(const MusicTrack* track, int64_t startFrame) {
+    if (!device) return;
+    SDL_LockAudioDevice(device);
+    sourceTrack = track;
+    sourcePosition = startFrame;
+    publishHandOver(startFrame, soundClockNs());
+    SDL_UnlockAudioDevice(device);
+    playing = track;
+    lastHeard = startFrame - bufferFrames;
+}
+
+void stopSound() {
+    if (!device) return;
+    SDL_LockAudioDevice(device);
+    sourceTrack = nullptr;
+    SDL_UnlockAudioDevice(device);
+    playing = nullptr;
+}
+
+const MusicTrack* playingTrack() { return playing; }
+
+SoundHandOver lastHandOver() {
+    for (;;) {
+        const uint32_t before = handOverSequence.load(std::memory_order_acquire);
+        // Acquire on the data: a value from a newer write makes `after` see its odd sequence.
+        const int64_t frame = handOverFrame.load(std::memory_order_acquire);
+        const int64_t timeNs = handOverTimeNs.load(std::memory_order_acquire);
+        const uint32_t after = handOverSequence.load(std::memory_order_relaxed);
+        if (before == after && (before & 1u) == 0) return {frame, timeNs};
+    }
+}
+
+int64_t heardFrame() {
+    const SoundHandOver handOver = lastHandOver();
+    // Clamped to 0..10 s: enough to pass any buffer, far from overflowing the product below.
+    const int64_t sinceNs = std::clamp<int64_t>(soundClockNs() - handOver.timeNs, 0, 10000000000);
+    int64_t heard = handOver.frame - bufferFrames + sinceNs * MUSIC_RATE / 1000000000;
+    heard = std::min(heard, handOver.frame);
+    heard = std::max(heard, lastHeard);
+    lastHeard = heard;
+    return heard;
+}
+
+SoundCallbackCost soundCallbackCost() {
+    return {callbackCalls.load(std::memory_order_relaxed), callbackTotalNs.load(std::memory_order_relaxed),
+            callbackMaxNs.load(std::memory_order_relaxed)};
+}

@@ -1,0 +1,45 @@
+// The two ways a mesh is drawn: solid from client arrays, and the immediate-mode
+// line overlay. The only part of geometry/ that talks to GL.
+#include <GL/gl.h>
+
+#include <type_traits>
+
+#include "geometry/mesh.h"
+
+static_assert(std::is_same<GLuint, uint32_t>::value, "indices go to GL as GL_UNSIGNED_INT");
+
+void Mesh::drawSolid() const {
+    if (!isComplete()) return;
+    // Leaves: the three client arrays disabled again, their pointers at this mesh's
+    // arrays; colour, material, lighting, texture, blend, cull and depth as the caller set.
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, positions.data());
+    glNormalPointer(GL_FLOAT, 0, normals.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, texCoords.data());
+    glDrawElements(GL_TRIANGLES, 3 * triangleCount, GL_UNSIGNED_INT, indices.data());
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+}
+
+void Mesh::drawLines() const {
+    if (!isComplete()) return;
+    // Leaves: every attribute as it was (pushed and popped), the current colour, normal
+    // and texture coordinate included. Depth test is off only inside the bracket.
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glDisable(GL_DEPTH_TEST);
+    // One stream of all corners: GL pairs entries 0-1, 2-3, ... into segments, so what
+    // the overlay shows follows the generators' index order, not the triangle edges.
+    glBegin(GL_LINES);
+    const int corners = 3 * triangleCount;
+    for (int k = 0; k < corners; ++k) {
+        const uint32_t v = indices[k];
+        glTexCoord2fv(&texCoords[v].s);
+        glNormal3fv(&normals[v].x);
+        glVertex3fv(&positions[v].x);
+    }
+    glEnd();
+    glPopAttrib();
+}

@@ -1,0 +1,192 @@
+// Decoding MP3 images synthesised at test time: exact length and no offset after the
+// round trip, other rates and mono, and every kind of bad input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "audio/music_track.h"
+#include "tests/audio/audio_test_support.h"
+#include "tools/music_plot/mp3_encode.h"
+
+namespace {
+
+// Left: a 440 Hz tone swelling and fading every 0.3 s; right: 1 kHz bursts on another
+// rhythm. Distinct shapes, so a shift or a channel swap shows at once.
+std::vector<float> distinctStereo(int64_t frames, int rate) {
+    std::vector<float> s(size_t(frames) * 2);
+    for (int64_t f = 0; f < frames; ++f) {
+        const double t = double(f) / rate;
+        s[2 * f] = float(0.5 * std::sin(2 * M_PI * 440 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * t / 0.3)));
+        s[2 * f + 1] = float(0.4 * std::sin(2 * M_PI * 1000 * t) * (std::fmod(t, 0.17) < 0.05 ? 1.0 : 0.1));
+    }
+    return s;
+}
+
+// Sum of squared differences between channel `c` of `decoded` shifted by `lag` frames and
+// channel `c` of `original`, over the middle of the track.
+double mismatch(const std::vector<float>& decoded, const std::vector<float>& original, int64_t frames,
+                int lag, int c, int fromChannel) {
+    double sum = 0.0;
+    for (int64_t f = 5000; f < frames - 5000; ++f) {
+        const double d = decoded[2 * (f + lag) + c] - original[2 * f + fromChannel];
+        sum += d * d;
+    }
+    return sum;
+}
+
+double energy(const std::vector<float>& s, int64_t frames, int c) {
+    double sum = 0.0;
+    for (int64_t f = 5000; f < frames - 5000; ++f) sum += double(s[2 * f + c]) * s[2 * f + c];
+    return sum;
+}
+
+MusicTrack decodeOrFail(const std::vector<unsigned char>& mp3, std::string* reason = nullptr) {
+    MusicTrack track;
+    std::string why;
+    EXPECT_TRUE(decodeMusic(mp3.data(), mp3.size(), track, &why)) << why;
+    if (reason) *reason = why;
+    return track;
+}
+
+TEST(Decode, RoundTripKeepsExactLengthNoOffsetAndChannelOrder) {
+    const int64_t frames = 2 * 44100 + 123;  // not a whole number of MP3 frames
+    const std::vector<float> original = distinctStereo(frames, 44100);
+    std::string reason;
+    const MusicTrack track = decodeOrFail(encodeOrFail(original, 2, 44100), &reason);
+    EXPECT_EQ(reason, "");
+    ASSERT_EQ(track.channels, 2);
+    ASSERT_EQ(track.frameCount, frames);
+    ASSERT_EQ(track.samples.size(), size_t(frames) * 2);
+
+    for (int c = 0; c < 2; ++c) {
+        const double atZero = mismatch(track.samples, original, frames, 0, c, c);
+        EXPECT_LT(atZero, 0.01 * energy(original, frames, c)) << "channel " << c;
+        for (int lag = -64; lag <= 64; ++lag) {
+            if (lag == 0) continue;
+            EXPECT_GT(mismatch(track.samples, original, frames, lag, c, c), atZero) << lag;
+        }
+        EXPECT_GT(mismatch(track.samples, original, frames, 0, c, 1 - c), 10 * atZero) << "swapped";
+    }
+}
+
+TEST(Decode, OtherRatesAreResampledTo44100WithoutShift) {
+    for (int rate : {48000, 32000, 22050}) {
+        const int64_t frames = rate * 3 / 2;
+        // A short 1 kHz burst whose peak sits at 0.75 s, on silence.
+        std::vector<float> original(size_t(frames) * 2, 0.0f);
+        for (int64_t f = 0; f < frames; ++f) {
+            const double t = double(f) / rate - 0.75;
+            if (std::fabs(t) < 0.01) {
+                const float v = float(0.8 * std::cos(2 * M_PI * 1000 * t) * (0.5 + 0.5 * std::cos(M_PI * t / 0.01)));
+                original[2 * f] = original[2 * f + 1] = v;
+            }
+        }
+        const MusicTrack track = decodeOrFail(encodeOrFail(original, 2, rate, 128));
+        EXPECT_EQ(track.frameCount, int64_t(std::llround(double(frames) * MUSIC_RATE / rate))) << rate;
+        int64_t peak = 0;
+        for (int64_t f = 0; f < track.frameCount; ++f)
+            if (std::fabs(track.samples[2 * f]) > std::fabs(track.samples[2 * peak])) peak = f;
+        EXPECT_NEAR(double(peak), 0.75 * MUSIC_RATE, 3.0) << rate;
+
+        float spectrum[SPECTRUM_SIZE];
+        computeSpectrum(track, peak, spectrum);
+        EXPECT_EQ(std::max_element(spectrum, spectrum + SPECTRUM_SIZE) - spectrum, 22) << rate;  // 990 Hz
+    }
+}
+
+TEST(Decode, MonoBecomesTwoEqualChannels) {
+    const MusicTrack track = decodeOrFail(encodeOrFail(sine(300, 0.5, 44100, 1), 1, 44100, 96));
+    ASSERT_EQ(track.channels, 2);
+    ASSERT_EQ(track.frameCount, 44100);
+    for (int64_t f = 0; f < track.frameCount; ++f) ASSERT_EQ(track.samples[2 * f], track.samples[2 * f + 1]);
+    EXPECT_GT(std::fabs(track.samples[2 * 1000]) + std::fabs(track.samples[2 * 1001]), 0.0f);
+}
+
+void expectRejected(const std::vector<unsigned char>& bytes, const char* what) {
+    MusicTrack track;
+    track.frameCount = 99;  // must be cleared
+    std::string reason;
+    EXPECT_FALSE(decodeMusic(bytes.data(), bytes.size(), track, &reason)) << what;
+    EXPECT_NE(reason, "") << what;
+    EXPECT_EQ(reason.find('\n'), std::string::npos) << what;
+    EXPECT_EQ(track.frameCount, 0) << what;
+    EXPECT_TRUE(track.samples.empty()) << what;
+}
+
+// A RIFF WAVE file of 16-bit stereo noise at 44.1 kHz.
+std::vector<unsigned char> wavOfNoise(int frames, uint32_t seed) {
+    std::vector<unsigned char> wav(44 + size_t(frames) * 4);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&wav[at], &v, 4); };
+    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&wav[at], &v, 2); };
+    std::memcpy(&wav[0], "RIFF", 4);
+    put32(4, uint32_t(wav.size() - 8));
+    std::memcpy(&wav[8], "WAVEfmt ", 8);
+    put32(16, 16);
+    put16(20, 1);
+    put16(22, 2);
+    put32(24, 44100);
+    put32(28, 44100 * 4);
+    put16(32, 4);
+    put16(34, 16);
+    std::memcpy(&wav[36], "data", 4);
+    put32(40, uint32_t(frames) * 4);
+    std::mt19937 random(seed);
+    std::normal_distribution<float> noise(0.0f, 6000.0f);
+    for (int i = 0; i < frames * 2; ++i) put16(44 + 2 * size_t(i), uint16_t(int16_t(std::clamp(noise(random), -32000.0f, 32000.0f))));
+    return wav;
+}
+
+TEST(Decode, BadInputsAreRejectedWithAReason) {
+    MusicTrack track;
+    std::string reason;
+    EXPECT_FALSE(decodeMusic(nullptr, 0, track, &reason));
+    EXPECT_EQ(reason, "empty file");
+    expectRejected({}, "empty");
+
+    std::mt19937 random(7);
+    for (size_t size : {1u, 100u, 4096u, 65536u, 1000000u}) {
+        std::vector<unsigned char> bytes(size);
+        for (auto& b : bytes) b = static_cast<unsigned char>(random());
+        expectRejected(bytes, "random bytes");
+    }
+    expectRejected(wavOfNoise(44100, 1), "WAV of noise");
+    expectRejected(wavOfNoise(44100 * 5, 2), "longer WAV of noise");
+    const std::string text = "music.mp3 is not here, this is just a note\n";
+    expectRejected({text.begin(), text.end()}, "text");
+
+    const std::vector<unsigned char> mp3 = encodeOrFail(sine(440, 0.5, 44100, 2), 2, 44100);
+    expectRejected({mp3.begin(), mp3.begin() + 200}, "only the start of the first frame");
+    std::vector<unsigned char> noSync = mp3;
+    for (auto& b : noSync)
+        if (b == 0xff) b = 0x7f;  // no frame header survives
+    expectRejected(noSync, "every sync word broken");
+}
+
+TEST(Decode, DamageKeepsWhatDecodesAndSaysSo) {
+    const int64_t frames = 3 * 44100;
+    const std::vector<unsigned char> mp3 = encodeOrFail(synthBeat(3.0, 44100, 120), 2, 44100, 128);
+    const MusicTrack clean = decodeOrFail(mp3);
+    ASSERT_EQ(clean.frameCount, frames);
+
+    std::string reason;
+    std::vector<unsigned char> damaged = mp3;
+    std::mt19937 random(3);
+    for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 1500; ++i)
+        damaged[i] = static_cast<unsigned char>(random());
+    const MusicTrack kept = decodeOrFail(damaged, &reason);
+    EXPECT_NE(reason, "");
+    // Playing goes on after the damage: only a few MP3 frames (1152 samples each) are lost.
+    EXPECT_GT(kept.frameCount, frames - 8 * 1152);
+    EXPECT_LT(kept.frameCount, frames);
+    EXPECT_EQ(std::memcmp(kept.samples.data(), clean.samples.data(), sizeof(float) * 2 * frames / 3), 0);
+
+    const std::vector<unsigned char> half(mp3.begin(), mp3.begin() + mp3.size() / 2);
+    const MusicTrack start = decodeOrFail(half, &reason);
+    EXPECT_NE(reason, "");
+    EXPECT_NEAR(double(start.frameCount), frames / 2.0, 3 * 1152.0);
+    EXPECT_EQ(std::memcmp(start.samples.data(), clean.samples.data(), sizeof(float) * 2 * frames / 3), 0);
+}
+
+}  // namespace
