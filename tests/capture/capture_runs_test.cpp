@@ -332,6 +332,45 @@ TEST_F(CaptureRun, VideoHasTheAskedSpanAndSoundJustAsLong) {
     }
 }
 
+TEST_F(CaptureRun, SoundAndMusicLevelFollowTheTrackAtEachFrame) {
+    // A track silent for 2.5 s, then a loud 86 Hz tone (spectrum bin 1, so it lifts the
+    // music level). The capture from 2 to 3 s must hear the tone start half-way through.
+    const std::string make = "ffmpeg -v error -y -f lavfi -i 'aevalsrc=if(gte(t\\,2.5)\\,0.8*sin(2*PI*86*t)\\,0)"
+                             ":s=44100:c=stereo:d=4' -c:a libmp3lame -b:a 192k '" + at("music.mp3") + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+    const ToolRun r = runTool({"--data", dir.string(), "--video", at("v.mp4"), "--from", "2", "--to", "3", "--log",
+                               at("frames.log")},
+                              dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // Frame 150 (2.5 s) is the first whose spectrum window reaches the tone.
+    std::map<int64_t, double> level;
+    std::ifstream log(dir / "frames.log");
+    std::string line;
+    while (std::getline(log, line)) {
+        long long frame = 0, clock = 0;
+        int scene = 0;
+        double value = 0;
+        if (std::sscanf(line.c_str(), "%lld\t%lld\t%d\t%lf", &frame, &clock, &scene, &value) == 4)
+            level[frame] = value;
+    }
+    ASSERT_EQ(level.size(), 180u);
+    EXPECT_EQ(level[149], 0.0);
+    EXPECT_GT(level[150], 0.01);
+    EXPECT_GT(level[179], level[150]);
+
+    // In the video the tone starts 0.5 s in (the picture starts at 2 s).
+    const std::string decode = "ffmpeg -v error -i '" + at("v.mp4") + "' -map 0:a -f f32le -ac 1 -ar 44100 -";
+    FILE* pipe = popen(decode.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<float> sound(44100 * 2);
+    sound.resize(std::fread(sound.data(), sizeof(float), sound.size(), pipe));
+    pclose(pipe);
+    size_t onset = 0;
+    while (onset < sound.size() && std::fabs(sound[onset]) < 0.05f) ++onset;
+    EXPECT_NEAR(onset / 44100.0, 0.5, 0.003) << "of " << sound.size() << " samples";
+}
+
 TEST_F(CaptureRun, InterruptFinishesAPlayableVideo) {
     const std::string file = at("stopped.mp4");
     const pid_t pid = startTool({"--data", dir.string(), "--video", file}, dir);

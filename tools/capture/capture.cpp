@@ -220,7 +220,7 @@ int runCapture(const CaptureOptions& given) {
     std::string musicReason;
     const bool haveMusic = loadCaptureMusic(&musicReason);
     if (!haveMusic && !o.benchmark)
-        std::fprintf(stderr, "velmora-capture: no music (%s); capturing the silent demo\n", musicReason.c_str());
+        std::fprintf(stderr, "velmora-capture: %s; capturing the silent demo\n", musicReason.c_str());
     startClocks();
     const double startUpSeconds = secondsSince(startUp);
     const std::string renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));

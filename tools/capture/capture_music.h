@@ -21,5 +21,6 @@ int soundtrackChannels();
 void listenAt(int64_t position);
 
 // Writes `count` interleaved sample frames from sample frame `first`; zeros outside the
-// track (the demo goes silent when the track ends before the pictures).
+// track (the demo goes silent when the track ends before the pictures). Sample frame 0
+// is heard at the timeline's start.
 void soundtrackSamples(int64_t first, int64_t count, float* out);
