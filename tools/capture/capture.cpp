@@ -67,7 +67,9 @@ double secondsSince(Clock::time_point t) {
 // Output paths are taken relative to where the tool was started, before --data moves it.
 std::string absolutePath(const std::string& path) {
     if (path.empty()) return path;
-    return std::filesystem::absolute(path).lexically_normal().string();
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
 }
 
 bool parentExists(const std::string& path, std::string* error, const char* option) {
@@ -157,251 +159,313 @@ std::string pngName(const std::string& dir, int64_t frame) {
     return dir + name;
 }
 
-}  // namespace
+// Which frames go where. Frame n is written when its start lies in [from, to).
+struct FramePlan {
+    int64_t spanFirst = 0;          // first and last frame for --png (without --at) and --video
+    int64_t spanLast = -1;
+    std::vector<int64_t> atFrames;  // --at frames, ascending, each once
+    bool pngSpan = false;           // --png writes the span (no --at)
+    int64_t lastNeeded = -1;        // the last frame any output needs
+};
 
-int runCapture(const CaptureOptions& given) {
-    CaptureOptions o = given;
+// What one capture holds from start-up to the report.
+struct CaptureRun {
+    CaptureOptions o;
+    FramePlan plan;
+    double fps = 60.0;
+    ContactSheet sheet;
+    Scaler scaler;
+    bool scaled = false;
+    std::vector<uint8_t> baseBottomUp, base;  // the 640 x 480 target, read back
+    std::vector<uint8_t> outBottomUp, out;    // the scaled copy, when --scale asks for one
+    BenchmarkLog bench;
+    std::FILE* log = nullptr;
+    VideoEncoder video;
+    std::string renderer;
+    int64_t rendered = 0, pngWritten = 0;
+    int64_t videoFirst = -1, videoEnd = -1;  // frames sent to the video: [first, end)
+    size_t nextAt = 0;                       // the first --at frame not yet written
+    // Where the time went, s.
+    double startUp = 0, render = 0, readBack = 0, write = 0, loop = 0, finish = 0;
+};
+
+// Paths made absolute (--data moves the working folder), folders checked, ffmpeg found.
+bool prepareOutputs(CaptureOptions& o, std::string* error) {
     o.pngDir = absolutePath(o.pngDir);
     o.videoFile = absolutePath(o.videoFile);
     o.contactSheet = absolutePath(o.contactSheet);
     o.plotFile = absolutePath(o.plotFile);
     o.logFile = absolutePath(o.logFile);
-
-    std::string error;
-    if (!o.videoFile.empty() && !findOnPath("ffmpeg"))
-        return failRun("--video needs the ffmpeg program, which is not on PATH (Debian package ffmpeg)");
-    if ((!o.videoFile.empty() && !parentExists(o.videoFile, &error, "--video")) ||
-        (!o.contactSheet.empty() && !parentExists(o.contactSheet, &error, "--contact-sheet")) ||
-        (o.benchmark && !parentExists(o.plotFile, &error, "--plot")) ||
-        (!o.logFile.empty() && !parentExists(o.logFile, &error, "--log")))
-        return failRun(error);
-    if (!o.pngDir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(o.pngDir, ec);
-        if (!std::filesystem::is_directory(o.pngDir))
-            return failRun("--png " + o.pngDir + ": cannot make this folder" + (ec ? ": " + ec.message() : ""));
+    if (!o.videoFile.empty() && !findOnPath("ffmpeg")) {
+        *error = "--video needs the ffmpeg program, which is not on PATH (Debian package ffmpeg)";
+        return false;
     }
-    if (!o.dataDir.empty() && chdir(o.dataDir.c_str()) != 0)
-        return failRun("--data " + o.dataDir + ": no such folder");
+    if ((!o.videoFile.empty() && !parentExists(o.videoFile, error, "--video")) ||
+        (!o.contactSheet.empty() && !parentExists(o.contactSheet, error, "--contact-sheet")) ||
+        (o.benchmark && !parentExists(o.plotFile, error, "--plot")) ||
+        (!o.logFile.empty() && !parentExists(o.logFile, error, "--log")))
+        return false;
+    if (!o.pngDir.empty()) {
+        std::error_code made, probed;
+        std::filesystem::create_directories(o.pngDir, made);
+        if (!std::filesystem::is_directory(o.pngDir, probed)) {
+            *error = "--png " + o.pngDir + ": cannot make this folder" + (made ? ": " + made.message() : "");
+            return false;
+        }
+    }
+    if (!o.dataDir.empty() && chdir(o.dataDir.c_str()) != 0) {
+        *error = "--data " + o.dataDir + ": no such folder";
+        return false;
+    }
+    return true;
+}
 
-    // Which frames go where. Frame n is written when its start lies in [from, to).
-    const FrameRate fps = o.fps;
-    const double fpsValue = static_cast<double>(fps.num) / static_cast<double>(fps.den);
+void planFrames(CaptureRun& run) {
+    const CaptureOptions& o = run.o;
+    FramePlan& plan = run.plan;
     const int64_t demoEndMs = static_cast<int64_t>(sceneTimeline[SCENE_COUNT - 1].endMs);
-    const int64_t demoLastFrame = firstFrameAfterMs(demoEndMs, fps);
-    const int64_t spanFirst = firstFrameFrom(o.fromUs, fps);
-    const int64_t spanLast = o.toUs < 0 ? demoLastFrame : std::min(demoLastFrame, firstFrameFrom(o.toUs, fps) - 1);
-    std::vector<int64_t> atFrames;
-    for (int64_t t : o.atUs) atFrames.push_back(std::min(frameShownAt(t, fps), demoLastFrame));
-    std::sort(atFrames.begin(), atFrames.end());
-    atFrames.erase(std::unique(atFrames.begin(), atFrames.end()), atFrames.end());
-    const bool pngSpan = !o.pngDir.empty() && atFrames.empty();
+    const int64_t demoLastFrame = firstFrameAfterMs(demoEndMs, o.fps);
+    plan.spanFirst = firstFrameFrom(o.fromUs, o.fps);
+    plan.spanLast = o.toUs < 0 ? demoLastFrame : std::min(demoLastFrame, firstFrameFrom(o.toUs, o.fps) - 1);
+    for (int64_t t : o.atUs) plan.atFrames.push_back(std::min(frameShownAt(t, o.fps), demoLastFrame));
+    std::sort(plan.atFrames.begin(), plan.atFrames.end());
+    plan.atFrames.erase(std::unique(plan.atFrames.begin(), plan.atFrames.end()), plan.atFrames.end());
+    plan.pngSpan = !o.pngDir.empty() && plan.atFrames.empty();
 
-    ContactSheet sheet;
     if (!o.contactSheet.empty()) {
         const int64_t toUs = o.toUs < 0 ? demoEndMs * 1000 : std::min(o.toUs, demoEndMs * 1000);
-        planContactSheet(sheet, o.sheetCount, o.fromUs, toUs, fps,
+        planContactSheet(run.sheet, o.sheetCount, o.fromUs, toUs, o.fps,
                          "velmora, " + formatSeconds(o.fromUs / 1e6, 1) + " to " + formatSeconds(toUs / 1e6, 1) +
                              " s, one frame every " + formatSeconds((toUs - o.fromUs) / 1e6 / o.sheetCount, 2) +
                              " s (" + std::to_string(o.sheetCount) + " thumbnails)");
     }
-    int64_t lastNeeded = -1;
-    if (pngSpan || !o.videoFile.empty() || o.benchmark) lastNeeded = spanLast;
-    if (!atFrames.empty()) lastNeeded = std::max(lastNeeded, atFrames.back());
-    lastNeeded = std::max(lastNeeded, lastSheetFrame(sheet));
+    if (plan.pngSpan || !o.videoFile.empty() || o.benchmark) plan.lastNeeded = plan.spanLast;
+    if (!plan.atFrames.empty()) plan.lastNeeded = std::max(plan.lastNeeded, plan.atFrames.back());
+    plan.lastNeeded = std::max(plan.lastNeeded, lastSheetFrame(run.sheet));
+}
 
-    // The demo's start-up, on a hidden window with the virtual clock.
-    const Clock::time_point startUp = Clock::now();
-    if (!openDisplay(windowClassName, screenWidth, screenHeight, 32, WindowKind::Hidden))
-        return failRun("no OpenGL context (see the line above)");
+// The demo's start-up on a hidden window with the virtual clock, then every buffer and
+// output the frames need. On failure the display is closed again.
+bool startCapture(CaptureRun& run, std::string* error) {
+    const CaptureOptions& o = run.o;
+    const Clock::time_point begin = Clock::now();
+    if (!openDisplay(windowClassName, screenWidth, screenHeight, 32, WindowKind::Hidden)) {
+        *error = "no OpenGL context (see the line above)";
+        return false;
+    }
     clockSource = virtualClockMs;
     virtualNowMs = 0;
     loadDemo();
     std::string musicReason;
-    const bool haveMusic = loadCaptureMusic(&musicReason);
-    if (!haveMusic && !o.benchmark)
+    if (!loadCaptureMusic(&musicReason) && !o.benchmark)
         std::fprintf(stderr, "velmora-capture: %s; capturing the silent demo\n", musicReason.c_str());
     startClocks();
-    const double startUpSeconds = secondsSince(startUp);
-    const std::string renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    run.startUp = secondsSince(begin);
+    run.renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
 
-    Scaler scaler;
-    const bool scaled = o.outputWidth != screenWidth || o.outputHeight != screenHeight;
-    if (scaled && !createScaler(scaler, o.outputWidth, o.outputHeight, o.scale)) {
+    run.scaled = o.outputWidth != screenWidth || o.outputHeight != screenHeight;
+    if (run.scaled && !createScaler(run.scaler, o.outputWidth, o.outputHeight, o.scale)) {
+        *error = "--scale: cannot make a " + std::to_string(o.outputWidth) + " x " + std::to_string(o.outputHeight) +
+                 " framebuffer";
         closeDisplay();
-        return failRun("--scale: cannot make a " + std::to_string(o.outputWidth) + " x " +
-                       std::to_string(o.outputHeight) + " framebuffer");
+        return false;
     }
-
-    // Every buffer the frames need, before the first frame.
     const size_t baseBytes = static_cast<size_t>(screenWidth) * screenHeight * 4;
-    const size_t outBytes = static_cast<size_t>(o.outputWidth) * o.outputHeight * 4;
-    std::vector<uint8_t> baseBottomUp(baseBytes), base(baseBytes);
-    std::vector<uint8_t> outBottomUp(scaled ? outBytes : 0), out(scaled ? outBytes : 0);
-    BenchmarkLog bench;
-    if (o.benchmark) reserveBenchmark(bench, lastNeeded + 1);
+    const size_t outBytes = run.scaled ? static_cast<size_t>(o.outputWidth) * o.outputHeight * 4 : 0;
+    run.baseBottomUp.resize(baseBytes);
+    run.base.resize(baseBytes);
+    run.outBottomUp.resize(outBytes);
+    run.out.resize(outBytes);
+    if (o.benchmark) reserveBenchmark(run.bench, run.plan.lastNeeded + 1);
 
-    std::FILE* log = nullptr;
     if (!o.logFile.empty()) {
-        log = std::fopen(o.logFile.c_str(), "w");
-        if (!log) {
+        run.log = std::fopen(o.logFile.c_str(), "w");
+        if (!run.log) {
+            *error = "--log " + o.logFile + ": cannot write this file";
             closeDisplay();
-            return failRun("--log " + o.logFile + ": cannot write this file");
+            return false;
         }
-        std::fprintf(log, "# frame\tclock_ms\tscene\tmusic_level\n");
+        std::fprintf(run.log, "# frame\tclock_ms\tscene\tmusic_level\n");
     }
 
     installStopHandlers();
-    VideoEncoder video;
     if (!o.videoFile.empty()) {
         VideoSettings vs;
         vs.path = o.videoFile;
         vs.width = o.outputWidth;
         vs.height = o.outputHeight;
-        vs.fps = fps;
+        vs.fps = o.fps;
         vs.codec = o.codec;
         vs.crf = o.crf;
         vs.preset = o.preset;
         vs.audioRate = CAPTURE_AUDIO_RATE;
         vs.audioChannels = soundtrackChannels();
-        if (!startVideo(video, vs, &error)) {
+        if (!startVideo(run.video, vs, error)) {
+            if (run.log) std::fclose(run.log);
             closeDisplay();
-            return failRun(error);
+            return false;
         }
     }
+    return true;
+}
 
+// Reads frame n back and hands it to every output that wants it.
+bool writeFrame(CaptureRun& run, int64_t n, int scene, std::string* error) {
+    const FramePlan& plan = run.plan;
+    const bool inSpan = n >= plan.spanFirst && n <= plan.spanLast;
+    const bool atFrame = run.nextAt < plan.atFrames.size() && plan.atFrames[run.nextAt] == n;
+    const bool toPng = plan.pngSpan ? inSpan : atFrame;
+    const bool toVideo = run.video.pid > 0 && inSpan;
+    const bool toSheet = sheetWants(run.sheet, n);
+    if (!toPng && !toVideo && !toSheet) return true;
+
+    const Clock::time_point t0 = Clock::now();
+    readPixels(screenWidth, screenHeight, run.baseBottomUp, run.base);
+    if (run.scaled && (toPng || toVideo)) readScaled(run.scaler, run.outBottomUp, run.out);
+    const std::vector<uint8_t>& picture = run.scaled ? run.out : run.base;
+    const Clock::time_point t1 = Clock::now();
+    run.readBack += std::chrono::duration<double>(t1 - t0).count();
+
+    if (toSheet) addToSheet(run.sheet, n, scene, run.base.data(), screenWidth, screenHeight);
+    if (toPng) {
+        const std::string path = pngName(run.o.pngDir, n);
+        if (!writeFramePng(path, run.o.outputWidth, run.o.outputHeight, picture.data(), error)) {
+            *error = path + ": " + *error;
+            return false;
+        }
+        ++run.pngWritten;
+        if (atFrame) {
+            std::printf("%s  clock %llu ms  scene %d\n", path.c_str(), static_cast<unsigned long long>(virtualNowMs),
+                        scene);
+            ++run.nextAt;
+        }
+    }
+    if (toVideo) {
+        if (!writeVideoFrame(run.video, picture.data(), error)) return false;
+        if (run.videoFirst < 0) run.videoFirst = n;
+        run.videoEnd = n + 1;
+    }
+    run.write += secondsSince(t1);
+    return true;
+}
+
+// The frame loop: the demo's frames from the first, on the virtual clock, until the last
+// frame an output needs, the demo's own end, or a stop signal.
+bool captureFrames(CaptureRun& run, std::string* error) {
+    const FrameRate fps = run.o.fps;
     Progress progress;
-    startProgress(progress, lastNeeded + 1, fpsValue);
-    double renderSeconds = 0, readSeconds = 0, writeSeconds = 0;
-    int64_t pngWritten = 0, videoFirst = -1, videoEnd = -1, rendered = 0;
-    size_t nextAt = 0;
-    bool failed = false;
-    const Clock::time_point loopStart = Clock::now();
-
-    for (int64_t n = 0; n <= lastNeeded && !stopRequested; ++n) {
+    startProgress(progress, run.plan.lastNeeded + 1, run.fps);
+    const Clock::time_point begin = Clock::now();
+    bool ok = true;
+    for (int64_t n = 0; n <= run.plan.lastNeeded && !stopRequested; ++n) {
         virtualNowMs = static_cast<uint64_t>(frameClockMs(n, fps));
         listenAt(frameAudioStart(n, fps, CAPTURE_AUDIO_RATE));
         const int scene = sceneIndex;
         const Clock::time_point t0 = Clock::now();
         renderFrame();
         glFinish();  // so that the render time is the frame's own, not the read-back's
-        const Clock::time_point t1 = Clock::now();
-        renderSeconds += std::chrono::duration<double>(t1 - t0).count();
-        rendered = n + 1;
-        if (o.benchmark) {
-            bench.demoSeconds.push_back(static_cast<float>(virtualNowMs / 1000.0));
-            bench.frameMs.push_back(static_cast<float>(std::chrono::duration<double, std::milli>(t1 - t0).count()));
-            bench.scene.push_back(static_cast<int8_t>(scene));
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        run.render += ms / 1000.0;
+        run.rendered = n + 1;
+        if (run.o.benchmark) {
+            run.bench.demoSeconds.push_back(static_cast<float>(virtualNowMs / 1000.0));
+            run.bench.frameMs.push_back(static_cast<float>(ms));
+            run.bench.scene.push_back(static_cast<int8_t>(scene));
         }
-        if (log) std::fprintf(log, "%lld\t%llu\t%d\t%.6f\n", static_cast<long long>(n),
-                              static_cast<unsigned long long>(virtualNowMs), scene, musicLevel);
-
-        const bool inSpan = n >= spanFirst && n <= spanLast;
-        const bool atFrame = nextAt < atFrames.size() && atFrames[nextAt] == n;
-        const bool toPng = pngSpan ? inSpan : atFrame;
-        const bool toVideo = video.pid > 0 && inSpan;
-        const bool toSheet = sheetWants(sheet, n);
-        if (toPng || toVideo || toSheet) {
-            readPixels(screenWidth, screenHeight, baseBottomUp, base);
-            if (scaled && (toPng || toVideo)) readScaled(scaler, outBottomUp, out);
-            const std::vector<uint8_t>& picture = scaled ? out : base;
-            const Clock::time_point t2 = Clock::now();
-            readSeconds += std::chrono::duration<double>(t2 - t1).count();
-            if (toSheet) addToSheet(sheet, n, scene, base.data(), screenWidth, screenHeight);
-            if (toPng) {
-                const std::string path = pngName(o.pngDir, n);
-                if (!writeFramePng(path, o.outputWidth, o.outputHeight, picture.data(), &error)) {
-                    error = path + ": " + error;
-                    failed = true;
-                    break;
-                }
-                ++pngWritten;
-                if (atFrame) {
-                    std::printf("%s  clock %llu ms  scene %d\n", path.c_str(),
-                                static_cast<unsigned long long>(virtualNowMs), scene);
-                    ++nextAt;
-                }
-            }
-            if (toVideo) {
-                if (!writeVideoFrame(video, picture.data(), &error)) {
-                    failed = true;
-                    break;
-                }
-                if (videoFirst < 0) videoFirst = n;
-                videoEnd = n + 1;
-            }
-            writeSeconds += secondsSince(t2);
+        if (run.log)
+            std::fprintf(run.log, "%lld\t%llu\t%d\t%.6f\n", static_cast<long long>(n),
+                         static_cast<unsigned long long>(virtualNowMs), scene, musicLevel);
+        if (!writeFrame(run, n, scene, error)) {
+            ok = false;
+            break;
         }
         showProgress(progress, n + 1);
         if (quitRequested) break;  // the demo's own end: its last frame is drawn and written
     }
     endProgress(progress);
-    const bool interrupted = stopRequested != 0;
-    const double loopSeconds = secondsSince(loopStart);
-    if (log) std::fclose(log);
+    if (run.log) std::fclose(run.log);
+    run.log = nullptr;
+    run.loop = secondsSince(begin);
+    return ok;
+}
 
-    // Finishing: the video's sound and mux, the sheet, the benchmark report.
-    const Clock::time_point finishStart = Clock::now();
-    if (video.pid > 0) {
-        if (failed || videoFirst < 0) {
-            abandonVideo(video);
-            if (!failed) std::fprintf(stderr, "velmora-capture: no frame captured; no video written\n");
+// The video's sound and mux, the contact sheet, the benchmark report. `ok` false: the
+// frames failed, and only the video's part file is cleaned up.
+bool finishOutputs(CaptureRun& run, bool ok, std::string* error) {
+    const CaptureOptions& o = run.o;
+    const Clock::time_point begin = Clock::now();
+    if (run.video.pid > 0) {
+        if (!ok || run.videoFirst < 0) {
+            abandonVideo(run.video);
+            if (ok) std::fprintf(stderr, "velmora-capture: no frame captured; no video written\n");
         } else {
-            const int64_t audioFirst = frameAudioStart(videoFirst, fps, CAPTURE_AUDIO_RATE);
-            const int64_t audioEnd = frameAudioStart(videoEnd, fps, CAPTURE_AUDIO_RATE);
-            if (!finishVideo(video, audioFirst, audioEnd - audioFirst, soundtrackSamples, &error)) {
-                failed = true;
-            } else {
-                std::fprintf(stderr, "velmora-capture: wrote %s: %lld frames, %s s with sound\n",
-                             o.videoFile.c_str(), static_cast<long long>(videoEnd - videoFirst),
-                             formatSeconds((videoEnd - videoFirst) / fpsValue, 3).c_str());
-            }
+            const int64_t audioFirst = frameAudioStart(run.videoFirst, o.fps, CAPTURE_AUDIO_RATE);
+            const int64_t audioEnd = frameAudioStart(run.videoEnd, o.fps, CAPTURE_AUDIO_RATE);
+            ok = finishVideo(run.video, audioFirst, audioEnd - audioFirst, soundtrackSamples, error);
+            if (ok)
+                std::fprintf(stderr, "velmora-capture: wrote %s: %lld frames, %s s with sound\n", o.videoFile.c_str(),
+                             static_cast<long long>(run.videoEnd - run.videoFirst),
+                             formatSeconds((run.videoEnd - run.videoFirst) / run.fps, 3).c_str());
         }
     }
-    if (!failed && !o.contactSheet.empty()) {
-        if (!writePng(o.contactSheet, sheet.canvas.width, sheet.canvas.height, sheet.canvas.rgba.data(), &error)) {
-            error = o.contactSheet + ": " + error;
-            failed = true;
-        } else {
+    if (ok && !o.contactSheet.empty()) {
+        const Canvas& c = run.sheet.canvas;
+        ok = writePng(o.contactSheet, c.width, c.height, c.rgba.data(), error);
+        if (ok)
             std::fprintf(stderr, "velmora-capture: wrote %s (%zu of %zu thumbnails)\n", o.contactSheet.c_str(),
-                         sheet.next, sheet.frames.size());
-        }
+                         run.sheet.next, run.sheet.frames.size());
+        else
+            *error = o.contactSheet + ": " + *error;
     }
-    if (!failed && !o.pngDir.empty())
-        std::fprintf(stderr, "velmora-capture: wrote %lld PNG frames to %s\n", static_cast<long long>(pngWritten),
+    if (ok && !o.pngDir.empty())
+        std::fprintf(stderr, "velmora-capture: wrote %lld PNG frames to %s\n", static_cast<long long>(run.pngWritten),
                      o.pngDir.c_str());
-    if (!failed && nextAt < atFrames.size() && !interrupted) {
-        error = "--at: the demo ended before frame " + std::to_string(atFrames[nextAt]);
-        failed = true;
+    if (ok && run.nextAt < run.plan.atFrames.size() && !stopRequested) {
+        *error = "--at: the demo ended before frame " + std::to_string(run.plan.atFrames[run.nextAt]);
+        ok = false;
     }
-    if (!failed && o.benchmark) {
-        printBenchmarkTable(stdout, bench, fpsValue);
+    if (ok && o.benchmark) {
+        printBenchmarkTable(stdout, run.bench, run.fps);
         char subtitle[256];
         std::snprintf(subtitle, sizeof subtitle, "%d x %d at %.3g fps, every frame rendered and finished; renderer: %s",
-                      screenWidth, screenHeight, fpsValue, renderer.c_str());
-        if (!writeBenchmarkPlot(o.plotFile, bench, fpsValue, subtitle, &error)) {
-            error = o.plotFile + ": " + error;
-            failed = true;
-        } else {
+                      screenWidth, screenHeight, run.fps, run.renderer.c_str());
+        ok = writeBenchmarkPlot(o.plotFile, run.bench, run.fps, subtitle, error);
+        if (ok)
             std::fprintf(stderr, "velmora-capture: wrote %s\n", o.plotFile.c_str());
-        }
+        else
+            *error = o.plotFile + ": " + *error;
     }
-    const double finishSeconds = secondsSince(finishStart);
-    closeDisplay();
+    run.finish = secondsSince(begin);
+    return ok;
+}
 
-    // Where the time went.
-    const double demoSeconds = rendered / fpsValue;
-    const double total = loopSeconds + finishSeconds;
+void reportTimings(const CaptureRun& run) {
+    const double demoSeconds = run.rendered / run.fps;
+    const double total = run.loop + run.finish;
     std::fprintf(stderr,
                  "velmora-capture: %lld frames (%.1f s of demo) in %.1f s: %.1f fps, %.2fx real time; "
                  "start-up %.2f s\n"
                  "  render %.1f s, read-back %.1f s, encode and write %.1f s, finishing %.1f s",
-                 static_cast<long long>(rendered), demoSeconds, total, total > 0 ? rendered / total : 0.0,
-                 total > 0 ? demoSeconds / total : 0.0, startUpSeconds, renderSeconds, readSeconds, writeSeconds,
-                 finishSeconds);
-    if (!o.videoFile.empty()) std::fprintf(stderr, "; ffmpeg used %.1f s of CPU", video.encoderCpuSeconds);
+                 static_cast<long long>(run.rendered), demoSeconds, total, total > 0 ? run.rendered / total : 0.0,
+                 total > 0 ? demoSeconds / total : 0.0, run.startUp, run.render, run.readBack, run.write, run.finish);
+    if (!run.o.videoFile.empty()) std::fprintf(stderr, "; ffmpeg used %.1f s of CPU", run.video.encoderCpuSeconds);
     std::fprintf(stderr, "\n");
+}
 
-    if (failed) return failRun(error);
-    return interrupted ? 130 : 0;
+}  // namespace
+
+int runCapture(const CaptureOptions& options) {
+    CaptureRun run;
+    run.o = options;
+    run.fps = static_cast<double>(options.fps.num) / static_cast<double>(options.fps.den);
+    std::string error;
+    if (!prepareOutputs(run.o, &error)) return failRun(error);
+    planFrames(run);
+    if (!startCapture(run, &error)) return failRun(error);
+    const bool framesOk = captureFrames(run, &error);
+    const bool ok = finishOutputs(run, framesOk, &error) && framesOk;
+    closeDisplay();
+    reportTimings(run);
+    if (!ok) return failRun(error);
+    return stopRequested ? 130 : 0;
 }
