@@ -2,4 +2,5 @@
 pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 pkg_check_modules(KISSFFT REQUIRED IMPORTED_TARGET kissfft-float)
-target_link_libraries(velmora_core PRIVATE PkgConfig::MPG123 PkgConfig::SOXR PkgConfig::KISSFFT)
+target_link_libraries(velmora_core PRIVATE PkgConfig::MPG123 PkgConfig::SOXR PkgConfig::KISSFFT
+                      ${CMAKE_DL_LIBS})

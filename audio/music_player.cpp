@@ -127,9 +127,8 @@ void MusicPlayer::closeMusic() {
 }
 
 void MusicPlayer::releaseMusic() {
-    // The callback reads the tracks: it must be gone before they are freed.
-    closeSoundDevice();
-    playingSlot = -1;
+    // The callback reads the playing track: take it off the device before freeing it.
+    if (playingSlot >= 0) stopStream(playingSlot);
     for (int slot = 0; slot < MUSIC_SLOTS; ++slot) {
         delete streams[slot];
         streams[slot] = nullptr;

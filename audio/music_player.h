@@ -52,7 +52,7 @@ struct MusicPlayer {
     const float* spectrum();
     // Stops playback, deactivates the spectrum unit and closes the sound output.
     void closeMusic();
-    // Frees every slot, after closing the sound output if it is still open; run at exit.
+    // Frees every slot, taking the playing one off the sound output first; run at exit.
     void releaseMusic();
 
     // Rendering without a device: from now on spectrum() is what the demo uses while

@@ -2,6 +2,7 @@
 #include "audio/sound_device.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -48,8 +49,8 @@ void publishHandOver(int64_t frame, int64_t timeNs) {
 // Copies `frames` stereo frames of the track from `position` into `out`; silence
 // outside the track.
 void copyTrackFrames(const MusicTrack& track, int64_t position, float* out, int frames) {
-    int64_t first = std::max<int64_t>(position, 0);
-    int64_t end = std::min<int64_t>(position + frames, track.frameCount);
+    const int64_t first = std::max<int64_t>(position, 0);
+    const int64_t end = std::min<int64_t>(position + frames, track.frameCount);
     if (first >= end) {
         std::memset(out, 0, sizeof(float) * OUTPUT_CHANNELS * frames);
         return;
@@ -90,6 +91,22 @@ void SDLCALL audioCallback(void*, Uint8* stream, int length) {
         callbackMaxNs.store(spent, std::memory_order_relaxed);
 }
 
+void quietAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA, which SDL falls back on without a sound server, prints its own lines to stderr
+// when there is no sound card; our one line says it all. SDL loads ALSA at run time, so
+// we reach the same library the same way. Nothing happens where ALSA is not installed.
+void silenceAlsa() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);  // kept open for the run
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsaMessage);
+}
+
 }  // namespace
 
 int64_t soundClockNs() {
@@ -100,6 +117,7 @@ int64_t soundClockNs() {
 
 bool openSoundDevice(int frames, std::string* reason) {
     if (device) return true;
+    silenceAlsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
         return false;
@@ -111,9 +129,15 @@ bool openSoundDevice(int frames, std::string* reason) {
     want.channels = OUTPUT_CHANNELS;
     want.samples = static_cast<Uint16>(frames);
     want.callback = audioCallback;
+    sourceTrack = nullptr;
+    sourcePosition = 0;
+    playing = nullptr;
+    callbackCalls = 0;
+    callbackTotalNs = 0;
+    callbackMaxNs = 0;
     SDL_AudioSpec have;
     // No changes allowed: SDL converts to whatever the hardware wants, so the callback
-    // always sees this exact format and buffer size.
+    // always sees this exact format and buffer size. The device opens paused.
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (!device) {
         if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
@@ -121,12 +145,6 @@ bool openSoundDevice(int frames, std::string* reason) {
         return false;
     }
     bufferFrames = have.samples;
-    sourceTrack = nullptr;
-    sourcePosition = 0;
-    playing = nullptr;
-    callbackCalls = 0;
-    callbackTotalNs = 0;
-    callbackMaxNs = 0;
     SDL_PauseAudioDevice(device, 0);
     return true;
 }

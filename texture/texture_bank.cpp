@@ -1,31 +1,178 @@
-// The texture bank. Decoding lands with the JPEG decoder; until then every entry
-// is created without an image.
+// The texture bank: GL textures loaded once from JPEG files under "textures/", a mask
+// file's first channel optionally becoming alpha. Owns `textureBank` and tex...Id.
 #include "texture/texture_bank.h"
 
 #include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "texture/jpeg_decoder.h"
 
 TextureBank* textureBank = nullptr;
 int tex1Id, tex2Id, tex3Id, tex5Id, tex6Id, tex7Id, tex8Id, tex9Id, tex10Id, tex11Id;
 
-int TextureBank::loadTexture(const char* fileName, int filter) {
-    return loadTextureWithMask(fileName, nullptr, filter);
+namespace {
+
+constexpr int PATH_SIZE = 256;  // bytes of a "textures/<name>" path, terminator included
+
+// The one line a failed or damaged load prints; the demo runs on regardless.
+void report(const char* path, const char* reason) {
+    std::fprintf(stderr, "velmora: %s: %s\n", path, reason);
 }
 
-int TextureBank::loadTextureWithMask(const char* fileName, const char*, int filter) {
-    for (uint32_t i = 0; i < textureCount; ++i)
-        if (std::strcmp(fileNames[i], fileName) == 0) return static_cast<int>(i);
-    std::strncpy(fileNames[textureCount], fileName, TEXTURE_NAME_SIZE - 1);
-    glGenTextures(1, &glNames[textureCount]);
-    glBindTexture(GL_TEXTURE_2D, glNames[textureCount]);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-    return static_cast<int>(textureCount++);
+// Last three characters are j, p, g in either case; no dot needed.
+bool hasJpegExtension(const char* name) {
+    const size_t n = std::strlen(name);
+    if (n < 3) return false;
+    return (name[n - 3] == 'j' || name[n - 3] == 'J') && (name[n - 2] == 'p' || name[n - 2] == 'P') &&
+           (name[n - 1] == 'g' || name[n - 1] == 'G');
+}
+
+// "textures/<name>" into `path`; false (after reporting) when it would not fit, since a
+// cut-off path would open a different file.
+bool formatPath(char (&path)[PATH_SIZE], const char* name) {
+    const int n = std::snprintf(path, PATH_SIZE, "textures/%s", name);
+    if (n < PATH_SIZE) return true;
+    std::fprintf(stderr, "velmora: textures/%s: file name longer than %d characters\n", name,
+                 TEXTURE_MAX_NAME_LENGTH);
+    return false;
+}
+
+// Decodes `path`, reporting a failure or a damaged image. Returns true with pixels.
+bool decodeReporting(const char* path) {
+    const bool ok = decodeTextureFile(path);
+    if (!ok) report(path, jpegDecoder.failure);
+    else if (jpegDecoder.warning) report(path, jpegDecoder.warning);
+    return ok;
+}
+
+// Hands jpegDecoder.pixels to the bound texture with `internalFormat` (3 drops alpha,
+// GL_RGBA8 keeps it). Leaves: the image in the bound GL_TEXTURE_2D, every mip level of
+// it when `filter` is TEXTURE_MIPMAPPED. False (after reporting) when the GL cannot
+// take a level-0 image that large.
+bool uploadPixels(const char* path, GLint internalFormat, int filter) {
+    const JpegDecoder& d = jpegDecoder;
+    if (filter == TEXTURE_MIPMAPPED) {
+        gluBuild2DMipmaps(GL_TEXTURE_2D, internalFormat, d.width, d.height, GL_RGBA,
+                          GL_UNSIGNED_BYTE, d.pixels);  // scales to what the GL takes
+        return true;
+    }
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (d.width > maxSize || d.height > maxSize) {
+        report(path, "image wider or taller than the GL's largest texture");
+        return false;
+    }
+    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, d.width, d.height, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, d.pixels);
+    return true;
+}
+
+bool uploadJpeg(const char* path, int filter) {
+    if (!decodeReporting(path)) return false;
+    const bool uploaded = uploadPixels(path, 3, filter);
+    releaseJpegPixels();
+    return uploaded;
+}
+
+// The mask is decoded whole before the colour file is opened; its first byte per pixel
+// (red, or the grey level) becomes the colour image's alpha.
+bool uploadJpegWithMask(const char* colourPath, const char* maskPath, int filter) {
+    if (!decodeReporting(maskPath)) return false;
+    const int maskWidth = jpegDecoder.width, maskHeight = jpegDecoder.height;
+    const size_t count = static_cast<size_t>(maskWidth) * maskHeight;
+    uint8_t* maskPlane = static_cast<uint8_t*>(std::malloc(count));
+    if (!maskPlane) {
+        report(maskPath, "out of memory for the mask");
+        releaseJpegPixels();
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) maskPlane[i] = jpegDecoder.pixels[i * 4];
+    releaseJpegPixels();
+
+    bool uploaded = false;
+    if (decodeReporting(colourPath)) {
+        if (jpegDecoder.width != maskWidth || jpegDecoder.height != maskHeight) {
+            std::fprintf(stderr, "velmora: %s: mask is %d x %d pixels, picture %d x %d\n", maskPath,
+                         maskWidth, maskHeight, jpegDecoder.width, jpegDecoder.height);
+        } else {
+            for (size_t i = 0; i < count; ++i) jpegDecoder.pixels[i * 4 + 3] = maskPlane[i];
+            uploaded = uploadPixels(colourPath, GL_RGBA8, filter);
+        }
+        releaseJpegPixels();
+    }
+    std::free(maskPlane);
+    return uploaded;
+}
+
+// Both loads: lookup, new entry, decode and upload, filters.
+int load(TextureBank& bank, const char* fileName, const char* maskFileName, int filter) {
+    // Only names that can load are looked up. They are recorded whole, and any other
+    // name's record is longer than they can be, so no two names ever share an entry.
+    const bool usable = std::strlen(fileName) <= static_cast<size_t>(TEXTURE_MAX_NAME_LENGTH);
+    for (uint32_t i = 0; usable && i < bank.textureCount; ++i)
+        if (std::strcmp(bank.fileNames[i], fileName) == 0) return static_cast<int>(i);
+    if (bank.textureCount >= static_cast<uint32_t>(MAX_TEXTURES)) {
+        std::fprintf(stderr, "velmora: textures/%s: texture bank full (%d entries)\n", fileName,
+                     MAX_TEXTURES);
+        return -1;
+    }
+    const uint32_t index = bank.textureCount;
+    std::snprintf(bank.fileNames[index], TEXTURE_NAME_SIZE, "%s", fileName);
+
+    char path[PATH_SIZE], maskPath[PATH_SIZE];
+    bool pathsFit = formatPath(path, fileName);
+    if (pathsFit && maskFileName) pathsFit = formatPath(maskPath, maskFileName);
+
+    // Leaves: the new texture object bound to GL_TEXTURE_2D.
+    glGenTextures(1, &bank.glNames[index]);
+    glBindTexture(GL_TEXTURE_2D, bank.glNames[index]);
+    if (pathsFit) {
+        if (!hasJpegExtension(fileName)) report(path, "name does not end in jpg");
+        else if (maskFileName) uploadJpegWithMask(path, maskPath, filter);
+        else uploadJpeg(path, filter);
+    }
+
+    // Leaves: the bound texture's filters set, whether or not it got an image.
+    const GLint minFilter = filter == TEXTURE_MIPMAPPED ? GL_LINEAR_MIPMAP_NEAREST : filter;
+    const GLint magFilter = filter == TEXTURE_MIPMAPPED ? GL_LINEAR : filter;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, magFilter);
+    return static_cast<int>(bank.textureCount++);
+}
+
+}  // namespace
+
+bool decodeTextureFile(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        resetDecoder();
+        jpegDecoder.failure = std::strerror(errno);
+        return false;
+    }
+    const bool ok = decodeJpegStream(file);
+    std::fclose(file);
+    jpegDecoder.file = nullptr;
+    return ok;
+}
+
+int TextureBank::loadTexture(const char* fileName, int filter) {
+    return load(*this, fileName, nullptr, filter);
+}
+
+int TextureBank::loadTextureWithMask(const char* fileName, const char* maskFileName, int filter) {
+    return load(*this, fileName, maskFileName, filter);
 }
 
 void TextureBank::bindTexture(int index) {
+    const bool loaded = index >= 0 && static_cast<uint32_t>(index) < textureCount;
+    // Leaves: GL_TEXTURE_2D enabled, the entry's texture (or texture 0) bound.
     if (!glIsEnabled(GL_TEXTURE_2D)) glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, glNames[index]);
+    glBindTexture(GL_TEXTURE_2D, loaded ? glNames[index] : 0);
 }
 
 void loadStartupTextures() {

@@ -115,29 +115,6 @@ void expectRejected(const std::vector<unsigned char>& bytes, const char* what) {
     EXPECT_TRUE(track.samples.empty()) << what;
 }
 
-// A RIFF WAVE file of 16-bit stereo noise at 44.1 kHz.
-std::vector<unsigned char> wavOfNoise(int frames, uint32_t seed) {
-    std::vector<unsigned char> wav(44 + size_t(frames) * 4);
-    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&wav[at], &v, 4); };
-    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&wav[at], &v, 2); };
-    std::memcpy(&wav[0], "RIFF", 4);
-    put32(4, uint32_t(wav.size() - 8));
-    std::memcpy(&wav[8], "WAVEfmt ", 8);
-    put32(16, 16);
-    put16(20, 1);
-    put16(22, 2);
-    put32(24, 44100);
-    put32(28, 44100 * 4);
-    put16(32, 4);
-    put16(34, 16);
-    std::memcpy(&wav[36], "data", 4);
-    put32(40, uint32_t(frames) * 4);
-    std::mt19937 random(seed);
-    std::normal_distribution<float> noise(0.0f, 6000.0f);
-    for (int i = 0; i < frames * 2; ++i) put16(44 + 2 * size_t(i), uint16_t(int16_t(std::clamp(noise(random), -32000.0f, 32000.0f))));
-    return wav;
-}
-
 TEST(Decode, BadInputsAreRejectedWithAReason) {
     MusicTrack track;
     std::string reason;

@@ -27,23 +27,20 @@ float largestOutside(const Spectrum& s, int from, int to) {
     return m;
 }
 
-TEST(Spectrum, FullScaleSineOnABinGivesOneThereAndHalfBesideIt) {
+TEST(Spectrum, SineOnABinGivesItsAmplitudeThereAndHalfBesideIt) {
     for (int bin : {1, 2, 10, 93, 300, 510}) {  // 511 would leak into the Nyquist bin
-        const MusicTrack track = makeTrack(sine(bin * BIN_HZ, 1.0, 8192, 2), 2);
-        const Spectrum s = spectrumAt(track, 4000);
-        const int i = bin - 1;  // value i is bin i + 1
-        EXPECT_NEAR(s.v[i], 1.0f, 1e-4f) << "bin " << bin;
-        if (i > 0) {
-            EXPECT_NEAR(s.v[i - 1], 0.5f, 1e-4f) << "bin " << bin;
+        for (float amplitude : {1.0f, 0.25f}) {
+            const MusicTrack track = makeTrack(sine(bin * BIN_HZ, amplitude, 8192, 2), 2);
+            const Spectrum s = spectrumAt(track, 4000);
+            const int i = bin - 1;  // value i is bin i + 1
+            EXPECT_NEAR(s.v[i], amplitude, 1e-4f) << "bin " << bin;
+            if (i > 0) {
+                EXPECT_NEAR(s.v[i - 1], amplitude / 2, 1e-4f) << "bin " << bin;
+            }
+            EXPECT_NEAR(s.v[i + 1], amplitude / 2, 1e-4f) << "bin " << bin;
+            EXPECT_LT(largestOutside(s, i - 1, i + 1), 1e-4f) << "bin " << bin;
         }
-        EXPECT_NEAR(s.v[i + 1], 0.5f, 1e-4f) << "bin " << bin;
-        EXPECT_LT(largestOutside(s, i - 1, i + 1), 1e-4f) << "bin " << bin;
     }
-}
-
-TEST(Spectrum, ScalesLinearlyWithAmplitude) {
-    const MusicTrack track = makeTrack(sine(20 * BIN_HZ, 0.25, 4096, 2), 2);
-    EXPECT_NEAR(spectrumAt(track, 2000).v[19], 0.25f, 1e-5f);
 }
 
 TEST(Spectrum, SineBetweenTwoBinsSplitsEvenlyWithTheWindowsScallopLoss) {
@@ -115,14 +112,6 @@ TEST(Spectrum, AnalysesTheMeanOfTheChannels) {
     EXPECT_LT(largestOutside(spectrumAt(makeTrack(opposite, 2), 2048), -1, -1), 1e-6f);
     EXPECT_NEAR(spectrumAt(makeTrack(leftOnly, 2), 2048).v[29], 0.5f, 1e-4f);
     EXPECT_NEAR(spectrumAt(makeTrack(tone, 1), 2048).v[29], 1.0f, 1e-4f);
-}
-
-TEST(Spectrum, SameAnswerForTheSamePositionEveryTime) {
-    const MusicTrack track = makeTrack(sine(7.3 * BIN_HZ, 0.7, 6000, 2), 2);
-    const Spectrum a = spectrumAt(track, 3333);
-    spectrumAt(track, 100);
-    const Spectrum b = spectrumAt(track, 3333);
-    for (int i = 0; i < SPECTRUM_SIZE; ++i) ASSERT_EQ(a.v[i], b.v[i]);
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+// decode-jpeg INPUT.jpg OUTPUT.pam: decodes INPUT with the demo's own decoder, exactly
+// as a plain texture load does, and writes its RGBA pixels (alpha 255) as a PAM file.
+// On a file it cannot decode it writes nothing, says why on stderr and exits with 1.
+#include <cstdio>
+
+#include "texture/jpeg_decoder.h"
+#include "texture/texture_bank.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: decode-jpeg INPUT.jpg OUTPUT.pam\n");
+        return 2;
+    }
+    const char* input = argv[1];
+    const char* output = argv[2];
+    if (!decodeTextureFile(input)) {
+        std::fprintf(stderr, "decode-jpeg: %s: %s\n", input, jpegDecoder.failure);
+        return 1;
+    }
+    if (jpegDecoder.warning) std::fprintf(stderr, "decode-jpeg: %s: %s\n", input, jpegDecoder.warning);
+
+    const JpegDecoder& d = jpegDecoder;
+    FILE* out = std::fopen(output, "wb");
+    bool written = out != nullptr;
+    if (written) {
+        const size_t bytes = static_cast<size_t>(d.width) * d.height * 4;
+        std::fprintf(out, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                     d.width, d.height);
+        written = std::fwrite(d.pixels, 1, bytes, out) == bytes;
+        written = std::fclose(out) == 0 && written;
+        if (!written) std::remove(output);
+    }
+    releaseJpegPixels();
+    if (!written) {
+        std::fprintf(stderr, "decode-jpeg: %s: cannot write\n", output);
+        return 1;
+    }
+    return 0;
+}
