@@ -1,0 +1,471 @@
+// The capture run. The demo's start-up (loadDemo) and frame composition (renderFrame) run
+// unchanged; only the clock (a virtual one, stepped per frame), the sound (decoded
+// offline, heard at each frame's position) and the presentation (read-back instead of a
+// swap) differ from the demo's main routine.
+#include "tools/capture/capture.h"
+
+#include <SDL2/SDL.h>
+#define GL_GLEXT_PROTOTYPES 0
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "app/demo.h"
+#include "app/display.h"
+#include "app/timeline.h"
+#include "tools/capture/benchmark.h"
+#include "tools/capture/capture_music.h"
+#include "tools/capture/contact_sheet.h"
+#include "tools/capture/frame_png.h"
+#include "tools/capture/progress.h"
+#include "tools/capture/video_encoder.h"
+#include "tools/common/canvas.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t virtualNowMs = 0;  // what the demo's clock reads during the current frame, ms
+uint64_t virtualClockMs() { return virtualNowMs; }
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int) {
+    stopRequested = 1;
+    static const char message[] =
+        "\nvelmora-capture: stopping; finishing what was captured (Ctrl-C again to abort)\n";
+    ssize_t ignored = write(2, message, sizeof message - 1);
+    (void)ignored;
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESTART | SA_RESETHAND;  // a second Ctrl-C ends the program at once
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a dead ffmpeg shows as a write error instead
+}
+
+int failRun(const std::string& message) {
+    std::fprintf(stderr, "velmora-capture: %s\n", message.c_str());
+    return 1;
+}
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Output paths are taken relative to where the tool was started, before --data moves it.
+std::string absolutePath(const std::string& path) {
+    if (path.empty()) return path;
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
+bool parentExists(const std::string& path, std::string* error, const char* option) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (parent.empty() || std::filesystem::is_directory(parent, ec)) return true;
+    *error = std::string(option) + " " + path + ": folder " + parent.string() + " does not exist";
+    return false;
+}
+
+// The scaled copy of the render target that --scale reads back. The entry points are
+// not part of the GL 1.1 ABI, so they are fetched at run time.
+struct Scaler {
+    PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;
+    PFNGLBINDFRAMEBUFFERPROC bindFramebuffer = nullptr;
+    PFNGLGENRENDERBUFFERSPROC genRenderbuffers = nullptr;
+    PFNGLBINDRENDERBUFFERPROC bindRenderbuffer = nullptr;
+    PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage = nullptr;
+    PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
+    PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
+    PFNGLBLITFRAMEBUFFERPROC blitFramebuffer = nullptr;
+    GLuint framebuffer = 0, color = 0;
+    int width = 0, height = 0;
+    GLenum filter = GL_NEAREST;
+};
+
+template <typename F>
+bool loadProc(F& f, const char* name) {
+    f = reinterpret_cast<F>(SDL_GL_GetProcAddress(name));
+    return f != nullptr;
+}
+
+// Leaves: the render target bound again as read and draw framebuffer; no renderbuffer bound.
+bool createScaler(Scaler& s, int width, int height, double scale) {
+    if (!loadProc(s.genFramebuffers, "glGenFramebuffers") || !loadProc(s.bindFramebuffer, "glBindFramebuffer") ||
+        !loadProc(s.genRenderbuffers, "glGenRenderbuffers") ||
+        !loadProc(s.bindRenderbuffer, "glBindRenderbuffer") ||
+        !loadProc(s.renderbufferStorage, "glRenderbufferStorage") ||
+        !loadProc(s.framebufferRenderbuffer, "glFramebufferRenderbuffer") ||
+        !loadProc(s.checkFramebufferStatus, "glCheckFramebufferStatus") ||
+        !loadProc(s.blitFramebuffer, "glBlitFramebuffer"))
+        return false;
+    s.width = width;
+    s.height = height;
+    // Whole factors keep every pixel sharp; others are smoothed as on a screen of that size.
+    s.filter = scale == static_cast<int>(scale) ? GL_NEAREST : GL_LINEAR;
+    s.genFramebuffers(1, &s.framebuffer);
+    s.bindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
+    s.genRenderbuffers(1, &s.color);
+    s.bindRenderbuffer(GL_RENDERBUFFER, s.color);
+    s.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    s.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, s.color);
+    const bool complete = s.checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    s.bindRenderbuffer(GL_RENDERBUFFER, 0);
+    s.bindFramebuffer(GL_FRAMEBUFFER, renderTargetFramebuffer());
+    return complete;
+}
+
+// Reads the bound read framebuffer (width x height) into `rgba` with rows from the top and
+// alpha forced opaque: the screen shows no alpha, so neither does a captured frame.
+// Leaves: GL_PACK_ALIGNMENT 1.
+void readPixels(int width, int height, std::vector<uint8_t>& bottomUp, std::vector<uint8_t>& rgba) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    const size_t row = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = &bottomUp[(height - 1 - y) * row];
+        uint8_t* dst = &rgba[y * row];
+        std::copy_n(src, row, dst);
+        for (size_t x = 3; x < row; x += 4) dst[x] = 255;
+    }
+}
+
+// Blits the render target into the scaler and reads that.
+// Leaves: the render target bound again as read and draw framebuffer; GL_PACK_ALIGNMENT 1.
+void readScaled(Scaler& s, std::vector<uint8_t>& bottomUp, std::vector<uint8_t>& rgba) {
+    s.bindFramebuffer(GL_DRAW_FRAMEBUFFER, s.framebuffer);
+    s.blitFramebuffer(0, 0, screenWidth, screenHeight, 0, 0, s.width, s.height, GL_COLOR_BUFFER_BIT, s.filter);
+    s.bindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
+    readPixels(s.width, s.height, bottomUp, rgba);
+    s.bindFramebuffer(GL_FRAMEBUFFER, renderTargetFramebuffer());
+}
+
+std::string pngName(const std::string& dir, int64_t frame) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame_%06lld.png", static_cast<long long>(frame));
+    return dir + name;
+}
+
+// Which frames go where. Frame n is written when its start lies in [from, to).
+struct FramePlan {
+    int64_t spanFirst = 0;          // first and last frame for --png (without --at) and --video
+    int64_t spanLast = -1;
+    std::vector<int64_t> atFrames;  // --at frames, ascending, each once
+    bool pngSpan = false;           // --png writes the span (no --at)
+    int64_t lastNeeded = -1;        // the last frame any output needs
+};
+
+// What one capture holds from start-up to the report.
+struct CaptureRun {
+    CaptureOptions o;
+    FramePlan plan;
+    double fps = 60.0;
+    ContactSheet sheet;
+    Scaler scaler;
+    bool scaled = false;
+    std::vector<uint8_t> baseBottomUp, base;  // the 640 x 480 target, read back
+    std::vector<uint8_t> outBottomUp, out;    // the scaled copy, when --scale asks for one
+    BenchmarkLog bench;
+    std::FILE* log = nullptr;
+    VideoEncoder video;
+    std::string renderer;
+    int64_t rendered = 0, pngWritten = 0;
+    int64_t videoFirst = -1, videoEnd = -1;  // frames sent to the video: [first, end)
+    size_t nextAt = 0;                       // the first --at frame not yet written
+    // Where the time went, s.
+    double startUp = 0, render = 0, readBack = 0, write = 0, loop = 0, finish = 0;
+};
+
+// Paths made absolute (--data moves the working folder), folders checked, ffmpeg found.
+bool prepareOutputs(CaptureOptions& o, std::string* error) {
+    o.pngDir = absolutePath(o.pngDir);
+    o.videoFile = absolutePath(o.videoFile);
+    o.contactSheet = absolutePath(o.contactSheet);
+    o.plotFile = absolutePath(o.plotFile);
+    o.logFile = absolutePath(o.logFile);
+    if (!o.videoFile.empty() && !findOnPath("ffmpeg")) {
+        *error = "--video needs the ffmpeg program, which is not on PATH (Debian package ffmpeg)";
+        return false;
+    }
+    if ((!o.videoFile.empty() && !parentExists(o.videoFile, error, "--video")) ||
+        (!o.contactSheet.empty() && !parentExists(o.contactSheet, error, "--contact-sheet")) ||
+        (o.benchmark && !parentExists(o.plotFile, error, "--plot")) ||
+        (!o.logFile.empty() && !parentExists(o.logFile, error, "--log")))
+        return false;
+    if (!o.pngDir.empty()) {
+        std::error_code made, probed;
+        std::filesystem::create_directories(o.pngDir, made);
+        if (!std::filesystem::is_directory(o.pngDir, probed)) {
+            *error = "--png " + o.pngDir + ": cannot make this folder" + (made ? ": " + made.message() : "");
+            return false;
+        }
+    }
+    if (!o.dataDir.empty() && chdir(o.dataDir.c_str()) != 0) {
+        *error = "--data " + o.dataDir + ": no such folder";
+        return false;
+    }
+    return true;
+}
+
+void planFrames(CaptureRun& run) {
+    const CaptureOptions& o = run.o;
+    FramePlan& plan = run.plan;
+    const int64_t demoEndMs = static_cast<int64_t>(sceneTimeline[SCENE_COUNT - 1].endMs);
+    const int64_t demoLastFrame = firstFrameAfterMs(demoEndMs, o.fps);
+    plan.spanFirst = firstFrameFrom(o.fromUs, o.fps);
+    plan.spanLast = o.toUs < 0 ? demoLastFrame : std::min(demoLastFrame, firstFrameFrom(o.toUs, o.fps) - 1);
+    for (int64_t t : o.atUs) plan.atFrames.push_back(std::min(frameShownAt(t, o.fps), demoLastFrame));
+    std::sort(plan.atFrames.begin(), plan.atFrames.end());
+    plan.atFrames.erase(std::unique(plan.atFrames.begin(), plan.atFrames.end()), plan.atFrames.end());
+    plan.pngSpan = !o.pngDir.empty() && plan.atFrames.empty();
+
+    if (!o.contactSheet.empty()) {
+        const int64_t toUs = o.toUs < 0 ? demoEndMs * 1000 : std::min(o.toUs, demoEndMs * 1000);
+        planContactSheet(run.sheet, o.sheetCount, o.fromUs, toUs, o.fps,
+                         "velmora, " + formatSeconds(o.fromUs / 1e6, 1) + " to " + formatSeconds(toUs / 1e6, 1) +
+                             " s, one frame every " + formatSeconds((toUs - o.fromUs) / 1e6 / o.sheetCount, 2) +
+                             " s (" + std::to_string(o.sheetCount) + " thumbnails)");
+    }
+    if (plan.pngSpan || !o.videoFile.empty() || o.benchmark) plan.lastNeeded = plan.spanLast;
+    if (!plan.atFrames.empty()) plan.lastNeeded = std::max(plan.lastNeeded, plan.atFrames.back());
+    plan.lastNeeded = std::max(plan.lastNeeded, lastSheetFrame(run.sheet));
+}
+
+// The demo's start-up on a hidden window with the virtual clock, then every buffer and
+// output the frames need. On failure the display is closed again.
+bool startCapture(CaptureRun& run, std::string* error) {
+    const CaptureOptions& o = run.o;
+    const Clock::time_point begin = Clock::now();
+    if (!openDisplay(windowClassName, screenWidth, screenHeight, 32, WindowKind::Hidden)) {
+        *error = "no OpenGL context (see the line above)";
+        return false;
+    }
+    clockSource = virtualClockMs;
+    virtualNowMs = 0;
+    loadDemo();
+    std::string musicReason;
+    if (!loadCaptureMusic(&musicReason) && !o.benchmark)
+        std::fprintf(stderr, "velmora-capture: %s; capturing the silent demo\n", musicReason.c_str());
+    startClocks();
+    run.startUp = secondsSince(begin);
+    run.renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+
+    run.scaled = o.outputWidth != screenWidth || o.outputHeight != screenHeight;
+    if (run.scaled && !createScaler(run.scaler, o.outputWidth, o.outputHeight, o.scale)) {
+        *error = "--scale: cannot make a " + std::to_string(o.outputWidth) + " x " + std::to_string(o.outputHeight) +
+                 " framebuffer";
+        closeDisplay();
+        return false;
+    }
+    const size_t baseBytes = static_cast<size_t>(screenWidth) * screenHeight * 4;
+    const size_t outBytes = run.scaled ? static_cast<size_t>(o.outputWidth) * o.outputHeight * 4 : 0;
+    run.baseBottomUp.resize(baseBytes);
+    run.base.resize(baseBytes);
+    run.outBottomUp.resize(outBytes);
+    run.out.resize(outBytes);
+    if (o.benchmark) reserveBenchmark(run.bench, run.plan.lastNeeded + 1);
+
+    if (!o.logFile.empty()) {
+        run.log = std::fopen(o.logFile.c_str(), "w");
+        if (!run.log) {
+            *error = "--log " + o.logFile + ": cannot write this file";
+            closeDisplay();
+            return false;
+        }
+        std::fprintf(run.log, "# frame\tclock_ms\tscene\tmusic_level\n");
+    }
+
+    installStopHandlers();
+    if (!o.videoFile.empty()) {
+        VideoSettings vs;
+        vs.path = o.videoFile;
+        vs.width = o.outputWidth;
+        vs.height = o.outputHeight;
+        vs.fps = o.fps;
+        vs.codec = o.codec;
+        vs.crf = o.crf;
+        vs.preset = o.preset;
+        vs.audioRate = CAPTURE_AUDIO_RATE;
+        vs.audioChannels = soundtrackChannels();
+        if (!startVideo(run.video, vs, error)) {
+            if (run.log) std::fclose(run.log);
+            closeDisplay();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads frame n back and hands it to every output that wants it.
+bool writeFrame(CaptureRun& run, int64_t n, int scene, std::string* error) {
+    const FramePlan& plan = run.plan;
+    const bool inSpan = n >= plan.spanFirst && n <= plan.spanLast;
+    const bool atFrame = run.nextAt < plan.atFrames.size() && plan.atFrames[run.nextAt] == n;
+    const bool toPng = plan.pngSpan ? inSpan : atFrame;
+    const bool toVideo = run.video.pid > 0 && inSpan;
+    const bool toSheet = sheetWants(run.sheet, n);
+    if (!toPng && !toVideo && !toSheet) return true;
+
+    const Clock::time_point t0 = Clock::now();
+    readPixels(screenWidth, screenHeight, run.baseBottomUp, run.base);
+    if (run.scaled && (toPng || toVideo)) readScaled(run.scaler, run.outBottomUp, run.out);
+    const std::vector<uint8_t>& picture = run.scaled ? run.out : run.base;
+    const Clock::time_point t1 = Clock::now();
+    run.readBack += std::chrono::duration<double>(t1 - t0).count();
+
+    if (toSheet) addToSheet(run.sheet, n, scene, run.base.data(), screenWidth, screenHeight);
+    if (toPng) {
+        const std::string path = pngName(run.o.pngDir, n);
+        if (!writeFramePng(path, run.o.outputWidth, run.o.outputHeight, picture.data(), error)) {
+            *error = path + ": " + *error;
+            return false;
+        }
+        ++run.pngWritten;
+        if (atFrame) {
+            std::printf("%s  clock %llu ms  scene %d\n", path.c_str(), static_cast<unsigned long long>(virtualNowMs),
+                        scene);
+            ++run.nextAt;
+        }
+    }
+    if (toVideo) {
+        if (!writeVideoFrame(run.video, picture.data(), error)) return false;
+        if (run.videoFirst < 0) run.videoFirst = n;
+        run.videoEnd = n + 1;
+    }
+    run.write += secondsSince(t1);
+    return true;
+}
+
+// The frame loop: the demo's frames from the first, on the virtual clock, until the last
+// frame an output needs, the demo's own end, or a stop signal.
+bool captureFrames(CaptureRun& run, std::string* error) {
+    const FrameRate fps = run.o.fps;
+    Progress progress;
+    startProgress(progress, run.plan.lastNeeded + 1, run.fps);
+    const Clock::time_point begin = Clock::now();
+    bool ok = true;
+    for (int64_t n = 0; n <= run.plan.lastNeeded && !stopRequested; ++n) {
+        virtualNowMs = static_cast<uint64_t>(frameClockMs(n, fps));
+        listenAt(frameAudioStart(n, fps, CAPTURE_AUDIO_RATE));
+        const int scene = sceneIndex;
+        const Clock::time_point t0 = Clock::now();
+        renderFrame();
+        glFinish();  // so that the render time is the frame's own, not the read-back's
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        run.render += ms / 1000.0;
+        run.rendered = n + 1;
+        if (run.o.benchmark) {
+            run.bench.demoSeconds.push_back(static_cast<float>(virtualNowMs / 1000.0));
+            run.bench.frameMs.push_back(static_cast<float>(ms));
+            run.bench.scene.push_back(static_cast<int8_t>(scene));
+        }
+        if (run.log)
+            std::fprintf(run.log, "%lld\t%llu\t%d\t%.6f\n", static_cast<long long>(n),
+                         static_cast<unsigned long long>(virtualNowMs), scene, musicLevel);
+        if (!writeFrame(run, n, scene, error)) {
+            ok = false;
+            break;
+        }
+        showProgress(progress, n + 1);
+        if (quitRequested) break;  // the demo's own end: its last frame is drawn and written
+    }
+    endProgress(progress);
+    if (run.log) std::fclose(run.log);
+    run.log = nullptr;
+    run.loop = secondsSince(begin);
+    return ok;
+}
+
+// The video's sound and mux, the contact sheet, the benchmark report. `ok` false: the
+// frames failed, and only the video's part file is cleaned up.
+bool finishOutputs(CaptureRun& run, bool ok, std::string* error) {
+    const CaptureOptions& o = run.o;
+    const Clock::time_point begin = Clock::now();
+    if (run.video.pid > 0) {
+        if (!ok || run.videoFirst < 0) {
+            abandonVideo(run.video);
+            if (ok) std::fprintf(stderr, "velmora-capture: no frame captured; no video written\n");
+        } else {
+            const int64_t audioFirst = frameAudioStart(run.videoFirst, o.fps, CAPTURE_AUDIO_RATE);
+            const int64_t audioEnd = frameAudioStart(run.videoEnd, o.fps, CAPTURE_AUDIO_RATE);
+            ok = finishVideo(run.video, audioFirst, audioEnd - audioFirst, soundtrackSamples, error);
+            if (ok)
+                std::fprintf(stderr, "velmora-capture: wrote %s: %lld frames, %s s with sound\n", o.videoFile.c_str(),
+                             static_cast<long long>(run.videoEnd - run.videoFirst),
+                             formatSeconds((run.videoEnd - run.videoFirst) / run.fps, 3).c_str());
+        }
+    }
+    if (ok && !o.contactSheet.empty()) {
+        const Canvas& c = run.sheet.canvas;
+        ok = writePng(o.contactSheet, c.width, c.height, c.rgba.data(), error);
+        if (ok)
+            std::fprintf(stderr, "velmora-capture: wrote %s (%zu of %zu thumbnails)\n", o.contactSheet.c_str(),
+                         run.sheet.next, run.sheet.frames.size());
+        else
+            *error = o.contactSheet + ": " + *error;
+    }
+    if (ok && !o.pngDir.empty())
+        std::fprintf(stderr, "velmora-capture: wrote %lld PNG frames to %s\n", static_cast<long long>(run.pngWritten),
+                     o.pngDir.c_str());
+    if (ok && run.nextAt < run.plan.atFrames.size() && !stopRequested) {
+        *error = "--at: the demo ended before frame " + std::to_string(run.plan.atFrames[run.nextAt]);
+        ok = false;
+    }
+    if (ok && o.benchmark) {
+        printBenchmarkTable(stdout, run.bench, run.fps);
+        char subtitle[256];
+        std::snprintf(subtitle, sizeof subtitle, "%d x %d at %.3g fps, every frame rendered and finished; renderer: %s",
+                      screenWidth, screenHeight, run.fps, run.renderer.c_str());
+        ok = writeBenchmarkPlot(o.plotFile, run.bench, run.fps, subtitle, error);
+        if (ok)
+            std::fprintf(stderr, "velmora-capture: wrote %s\n", o.plotFile.c_str());
+        else
+            *error = o.plotFile + ": " + *error;
+    }
+    run.finish = secondsSince(begin);
+    return ok;
+}
+
+void reportTimings(const CaptureRun& run) {
+    const double demoSeconds = run.rendered / run.fps;
+    const double total = run.loop + run.finish;
+    std::fprintf(stderr,
+                 "velmora-capture: %lld frames (%.1f s of demo) in %.1f s: %.1f fps, %.2fx real time; "
+                 "start-up %.2f s\n"
+                 "  render %.1f s, read-back %.1f s, encode and write %.1f s, finishing %.1f s",
+                 static_cast<long long>(run.rendered), demoSeconds, total, total > 0 ? run.rendered / total : 0.0,
+                 total > 0 ? demoSeconds / total : 0.0, run.startUp, run.render, run.readBack, run.write, run.finish);
+    if (!run.o.videoFile.empty()) std::fprintf(stderr, "; ffmpeg used %.1f s of CPU", run.video.encoderCpuSeconds);
+    std::fprintf(stderr, "\n");
+}
+
+}  // namespace
+
+int runCapture(const CaptureOptions& options) {
+    CaptureRun run;
+    run.o = options;
+    run.fps = static_cast<double>(options.fps.num) / static_cast<double>(options.fps.den);
+    std::string error;
+    if (!prepareOutputs(run.o, &error)) return failRun(error);
+    planFrames(run);
+    if (!startCapture(run, &error)) return failRun(error);
+    const bool framesOk = captureFrames(run, &error);
+    const bool ok = finishOutputs(run, framesOk, &error) && framesOk;
+    closeDisplay();
+    reportTimings(run);
+    if (!ok) return failRun(error);
+    return stopRequested ? 130 : 0;
+}
