@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/common/canvas.h"
+#include "tools/common/png_file.h"
 
 namespace {
 
@@ -37,9 +38,10 @@ TEST(Canvas, TextInksBelowItsBaselineOnlyForDescenders) {
     EXPECT_GT(inkBelow, 5);  // the g's tail
 }
 
-TEST(Canvas, PngRoundTripsPixels) {
+TEST(Canvas, PngRoundTripsPixelsWithoutAlpha) {
     Canvas c(7, 3, {10, 20, 30});
     c.fillRect(6, 2, 1, 1, {200, 100, 50});
+    c.rgba[3] = 0;  // PNGs are written opaque: this alpha must not survive
     const std::string path = ::testing::TempDir() + "canvas_test.png";
     std::string error;
     ASSERT_TRUE(writePng(path, c.width, c.height, c.rgba.data(), &error)) << error;
@@ -47,10 +49,13 @@ TEST(Canvas, PngRoundTripsPixels) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
+    EXPECT_EQ(image.format & PNG_FORMAT_FLAG_ALPHA, 0u) << "the file has an alpha channel";
     image.format = PNG_FORMAT_RGBA;
     std::vector<uint8_t> back(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, back.data(), 0, nullptr));
-    EXPECT_EQ(back, c.rgba);
+    std::vector<uint8_t> expected = c.rgba;
+    expected[3] = 255;  // read back as opaque
+    EXPECT_EQ(back, expected);
     std::remove(path.c_str());
 
     EXPECT_FALSE(writePng("/nonexistent-folder/x.png", 1, 1, c.rgba.data(), &error));

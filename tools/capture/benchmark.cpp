@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "tools/common/canvas.h"
+#include "tools/common/png_file.h"
 
 FrameTimeStats summarizeFrameTimes(std::vector<float> ms) {
     FrameTimeStats s;

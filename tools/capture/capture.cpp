@@ -23,10 +23,10 @@
 #include "tools/capture/benchmark.h"
 #include "tools/capture/capture_music.h"
 #include "tools/capture/contact_sheet.h"
-#include "tools/capture/frame_png.h"
 #include "tools/capture/progress.h"
 #include "tools/capture/video_encoder.h"
 #include "tools/common/canvas.h"
+#include "tools/common/png_file.h"
 
 namespace {
 
@@ -329,7 +329,7 @@ bool writeFrame(CaptureRun& run, int64_t n, int scene, std::string* error) {
     if (toSheet) addToSheet(run.sheet, n, scene, run.base.data(), screenWidth, screenHeight);
     if (toPng) {
         const std::string path = pngName(run.o.pngDir, n);
-        if (!writeFramePng(path, run.o.outputWidth, run.o.outputHeight, picture.data(), error)) {
+        if (!writePng(path, run.o.outputWidth, run.o.outputHeight, picture.data(), error)) {
             *error = path + ": " + *error;
             return false;
         }

@@ -1,10 +1,9 @@
-// Canvas drawing, FreeType labels and libpng output for the tools.
+// Canvas drawing and FreeType labels for the tools.
 #include "tools/common/canvas.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <png.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -96,18 +95,4 @@ void Canvas::paste(const uint8_t* image, int w, int h, int x, int y) {
             std::copy_n(&image[(size_t(j) * w + i) * 4], 4, &rgba[(size_t(py) * width + px) * 4]);
         }
     }
-}
-
-bool writePng(const std::string& path, int width, int height, const uint8_t* rgba,
-              std::string* error) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGBA;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, rgba, 0, nullptr)) {
-        if (error) *error = image.message;
-        return false;
-    }
-    return true;
 }

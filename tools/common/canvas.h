@@ -1,5 +1,6 @@
 // A small RGBA picture for the tools' reports: filled rectangles, lines, labels drawn
-// with the system's sans-serif face, pasted images, and PNG output. Not used by the demo.
+// with the system's sans-serif face and pasted images; writePng (png_file.h) saves it.
+// Not used by the demo.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -25,8 +26,3 @@ struct Canvas {
     // Copies an RGBA image (rows from the top) with its top-left at (x, y), clipped.
     void paste(const uint8_t* image, int imageWidth, int imageHeight, int x, int y);
 };
-
-// Writes RGBA pixels (rows from the top) as an 8-bit RGBA PNG. On failure returns false
-// and sets `error` to a short reason.
-bool writePng(const std::string& path, int width, int height, const uint8_t* rgba,
-              std::string* error);

@@ -12,6 +12,7 @@
 #include "app/timeline.h"
 #include "audio/music_track.h"
 #include "tools/common/canvas.h"
+#include "tools/common/png_file.h"
 
 namespace {
 

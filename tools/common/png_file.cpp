@@ -2,7 +2,7 @@
 // RGB at deflate level 2 with the SUB filter wrote 640 x 480 frames several times faster
 // than RGBA at libpng's defaults (white: 3 ms against 22 ms; a noisy picture: 21 ms
 // against 116 ms, in a file of about the same size).
-#include "tools/capture/frame_png.h"
+#include "tools/common/png_file.h"
 
 #include <png.h>
 
@@ -20,7 +20,7 @@ void onPngError(png_structp png, png_const_charp message) {
 void onPngWarning(png_structp, png_const_charp) {}
 }  // namespace
 
-bool writeFramePng(const std::string& path, int width, int height, const uint8_t* rgba, std::string* error) {
+bool writePng(const std::string& path, int width, int height, const uint8_t* rgba, std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         if (error) *error = std::strerror(errno);
