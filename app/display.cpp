@@ -7,6 +7,8 @@
 #define GL_GLEXT_PROTOTYPES 0
 #include <GL/gl.h>
 #include <GL/glext.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #include "render/overlay.h"
@@ -225,6 +227,17 @@ void destroyMainWindow() {
 }
 
 unsigned renderTargetFramebuffer() { return targetFramebuffer; }
+
+void readRenderTarget(uint8_t* rgba) {
+    // Leaves: the render target bound as read framebuffer, GL_PACK_ALIGNMENT 1.
+    bindFramebuffer(GL_READ_FRAMEBUFFER, targetFramebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, screenWidth, screenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    // GL gives the bottom row first; swap rows in place.
+    const size_t row = static_cast<size_t>(screenWidth) * 4;
+    for (int y = 0; y < screenHeight / 2; ++y)
+        std::swap_ranges(rgba + y * row, rgba + (y + 1) * row, rgba + (screenHeight - 1 - y) * row);
+}
 
 uint64_t platformClockMs() { return SDL_GetTicks64(); }
 

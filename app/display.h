@@ -44,6 +44,11 @@ void destroyMainWindow();
 // The GL name of the render target's framebuffer, for code that reads pixels back.
 unsigned renderTargetFramebuffer();
 
+// Copies the render target into `rgba`: screenWidth x screenHeight pixels, 4 bytes each
+// (alpha as the target holds it), rows from the top. Allocates nothing. Leaves the render
+// target bound as read framebuffer and GL_PACK_ALIGNMENT 1.
+void readRenderTarget(uint8_t* rgba);
+
 // Milliseconds since the platform layer started; never decreases.
 uint64_t platformClockMs();
 

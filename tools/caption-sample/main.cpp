@@ -2,53 +2,20 @@
 // white, in the hidden 640 x 480 render target, and writes that frame as a PNG.
 // Runs without a screen (SDL's offscreen driver unless SDL_VIDEODRIVER says otherwise).
 #include <GL/gl.h>
-#include <png.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "app/display.h"
 #include "render/bitmap_font.h"
 #include "render/overlay.h"
+#include "tools/common/png_file.h"
 
 namespace {
 
 const Color BLACK = {0.0f, 0.0f, 0.0f, 1.0f};
-
-// The render target as top-down RGB rows.
-std::vector<png_byte> readRgbFrame() {
-    const size_t rowBytes = static_cast<size_t>(screenWidth) * 3;
-    std::vector<png_byte> bottomUp(rowBytes * screenHeight), topDown(rowBytes * screenHeight);
-    // Leaves: pack alignment 1.
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, screenWidth, screenHeight, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
-    for (int y = 0; y < screenHeight; ++y)
-        std::copy_n(&bottomUp[(screenHeight - 1 - y) * rowBytes], rowBytes, &topDown[y * rowBytes]);
-    return topDown;
-}
-
-bool writePng(const char* path, const std::vector<png_byte>& rgb) {
-    FILE* file = std::fopen(path, "wb");
-    if (!file) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        std::fclose(file);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, screenWidth, screenHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < screenHeight; ++y)
-        png_write_row(png, &rgb[static_cast<size_t>(y) * screenWidth * 3]);
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(file) == 0;
-}
 
 // Draws one caption line with its own anchor, as the scenes do.
 void caption(float x, float y, float alpha, const char* text) {
@@ -115,8 +82,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     drawSample();
-    if (!writePng(argv[1], readRgbFrame())) {
-        std::fprintf(stderr, "caption-sample: cannot write %s\n", argv[1]);
+    std::vector<uint8_t> rgba(static_cast<size_t>(screenWidth) * screenHeight * 4);
+    readRenderTarget(rgba.data());
+    std::string error;
+    if (!writePng(argv[1], screenWidth, screenHeight, rgba.data(), &error)) {
+        std::fprintf(stderr, "caption-sample: cannot write %s: %s\n", argv[1], error.c_str());
         return 1;
     }
     closeDisplay();

@@ -6,7 +6,6 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,7 +15,7 @@
 #include "geometry/mesh.h"
 #include "render/camera.h"
 #include "render/render_state.h"
-#include "tools/mesh_preview/png_file.h"
+#include "tools/common/png_file.h"
 
 namespace {
 
@@ -55,7 +54,7 @@ void drawPanel(const Preview& p, int left) {
 }
 
 // Both panels, read back and written as <folder>/<file>. The mesh ends as generated.
-// Leaves: what drawPanel leaves, the right panel's viewport, pack alignment 1.
+// Leaves: what drawPanel leaves, the right panel's viewport, what readRenderTarget leaves.
 bool render(const Preview& p, const std::string& folder) {
     glClearColor(1, 1, 1, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -64,16 +63,12 @@ bool render(const Preview& p, const std::string& folder) {
     drawPanel(p, screenWidth / 2);
     p.mesh->invertMesh();
 
-    const size_t row = static_cast<size_t>(screenWidth) * 3;
-    std::vector<uint8_t> bottomUp(row * screenHeight), topDown(row * screenHeight);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, screenWidth, screenHeight, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
-    for (int y = 0; y < screenHeight; ++y)
-        std::copy_n(&bottomUp[(screenHeight - 1 - y) * row], row, &topDown[y * row]);
+    std::vector<uint8_t> rgba(static_cast<size_t>(screenWidth) * screenHeight * 4);
+    readRenderTarget(rgba.data());
 
     const std::string path = folder + "/" + p.file;
     std::string error;
-    if (!writeRgbPng(path, screenWidth, screenHeight, topDown.data(), &error)) {
+    if (!writePng(path, screenWidth, screenHeight, rgba.data(), &error)) {
         std::fprintf(stderr, "mesh-preview: %s: %s\n", path.c_str(), error.c_str());
         return false;
     }
