@@ -24,13 +24,9 @@ Rgba pixelAt(int x, int y) {
 }
 
 std::vector<uint8_t> readFrame() {
-    const size_t row = static_cast<size_t>(screenWidth) * 4;
-    std::vector<uint8_t> bottomUp(row * screenHeight), topDown(row * screenHeight);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, screenWidth, screenHeight, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    for (int y = 0; y < screenHeight; ++y)
-        std::copy_n(&bottomUp[(screenHeight - 1 - y) * row], row, &topDown[y * row]);
-    return topDown;
+    std::vector<uint8_t> frame(static_cast<size_t>(screenWidth) * screenHeight * 4);
+    readRenderTarget(frame.data());
+    return frame;
 }
 
 void writePpm(const char* path) {

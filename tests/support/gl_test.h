@@ -20,7 +20,8 @@ bool ensureGlContext();
 // pixel coordinates are).
 Rgba pixelAt(int x, int y);
 
-// The whole render target, rows from the top, 4 bytes per pixel.
+// The whole render target, rows from the top, 4 bytes per pixel. Leaves what
+// readRenderTarget leaves (target bound for reading, GL_PACK_ALIGNMENT 1).
 std::vector<uint8_t> readFrame();
 
 // Writes the render target to a PNG-free binary PPM, for looking at while debugging.

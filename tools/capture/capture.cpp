@@ -128,29 +128,24 @@ bool createScaler(Scaler& s, int width, int height, double scale) {
     return complete;
 }
 
-// Reads the bound read framebuffer (width x height) into `rgba` with rows from the top and
-// alpha forced opaque: the screen shows no alpha, so neither does a captured frame.
-// Leaves: GL_PACK_ALIGNMENT 1.
-void readPixels(int width, int height, std::vector<uint8_t>& bottomUp, std::vector<uint8_t>& rgba) {
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    const size_t row = static_cast<size_t>(width) * 4;
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* src = &bottomUp[(height - 1 - y) * row];
-        uint8_t* dst = &rgba[y * row];
-        std::copy_n(src, row, dst);
-        for (size_t x = 3; x < row; x += 4) dst[x] = 255;
-    }
+// The screen shows no alpha, so neither does a captured frame.
+void makeOpaque(std::vector<uint8_t>& rgba) {
+    for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
 }
 
-// Blits the render target into the scaler and reads that.
+// Blits the render target into the scaler and reads that into `rgba` (s.width x s.height)
+// with rows from the top and alpha forced opaque.
 // Leaves: the render target bound again as read and draw framebuffer; GL_PACK_ALIGNMENT 1.
 void readScaled(Scaler& s, std::vector<uint8_t>& bottomUp, std::vector<uint8_t>& rgba) {
     s.bindFramebuffer(GL_DRAW_FRAMEBUFFER, s.framebuffer);
     s.blitFramebuffer(0, 0, screenWidth, screenHeight, 0, 0, s.width, s.height, GL_COLOR_BUFFER_BIT, s.filter);
     s.bindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
-    readPixels(s.width, s.height, bottomUp, rgba);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, s.width, s.height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
     s.bindFramebuffer(GL_FRAMEBUFFER, renderTargetFramebuffer());
+    const size_t row = static_cast<size_t>(s.width) * 4;
+    for (int y = 0; y < s.height; ++y) std::copy_n(&bottomUp[(s.height - 1 - y) * row], row, &rgba[y * row]);
+    makeOpaque(rgba);
 }
 
 std::string pngName(const std::string& dir, int64_t frame) {
@@ -176,7 +171,7 @@ struct CaptureRun {
     ContactSheet sheet;
     Scaler scaler;
     bool scaled = false;
-    std::vector<uint8_t> baseBottomUp, base;  // the 640 x 480 target, read back
+    std::vector<uint8_t> base;                // the 640 x 480 target, read back
     std::vector<uint8_t> outBottomUp, out;    // the scaled copy, when --scale asks for one
     BenchmarkLog bench;
     std::FILE* log = nullptr;
@@ -272,7 +267,6 @@ bool startCapture(CaptureRun& run, std::string* error) {
     }
     const size_t baseBytes = static_cast<size_t>(screenWidth) * screenHeight * 4;
     const size_t outBytes = run.scaled ? static_cast<size_t>(o.outputWidth) * o.outputHeight * 4 : 0;
-    run.baseBottomUp.resize(baseBytes);
     run.base.resize(baseBytes);
     run.outBottomUp.resize(outBytes);
     run.out.resize(outBytes);
@@ -320,7 +314,8 @@ bool writeFrame(CaptureRun& run, int64_t n, int scene, std::string* error) {
     if (!toPng && !toVideo && !toSheet) return true;
 
     const Clock::time_point t0 = Clock::now();
-    readPixels(screenWidth, screenHeight, run.baseBottomUp, run.base);
+    readRenderTarget(run.base.data());
+    makeOpaque(run.base);
     if (run.scaled && (toPng || toVideo)) readScaled(run.scaler, run.outBottomUp, run.out);
     const std::vector<uint8_t>& picture = run.scaled ? run.out : run.base;
     const Clock::time_point t1 = Clock::now();
