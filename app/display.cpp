@@ -26,6 +26,12 @@ SDL_GLContext renderContext = nullptr;
 GLuint targetFramebuffer = 0;
 GLuint targetColor = 0;
 GLuint targetDepth = 0;
+// The scaled copy that readRenderTarget blits into when asked for another size; made on
+// the first read at that size and kept.
+GLuint scaledFramebuffer = 0;
+GLuint scaledColor = 0;
+int scaledWidth = 0;
+int scaledHeight = 0;
 
 // Framebuffer-object entry points; not part of the GL 1.1 ABI, so fetched at run time.
 PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
@@ -217,7 +223,11 @@ void destroyMainWindow() {
         deleteFramebuffers(1, &targetFramebuffer);
         deleteRenderbuffers(1, &targetColor);
         deleteRenderbuffers(1, &targetDepth);
+        deleteFramebuffers(1, &scaledFramebuffer);
+        deleteRenderbuffers(1, &scaledColor);
         targetFramebuffer = targetColor = targetDepth = 0;
+        scaledFramebuffer = scaledColor = 0;
+        scaledWidth = scaledHeight = 0;
         SDL_GL_MakeCurrent(mainWindow, nullptr);
         SDL_GL_DeleteContext(renderContext);
         renderContext = nullptr;
@@ -228,15 +238,52 @@ void destroyMainWindow() {
 
 unsigned renderTargetFramebuffer() { return targetFramebuffer; }
 
-void readRenderTarget(uint8_t* rgba) {
-    // Leaves: the render target bound as read framebuffer, GL_PACK_ALIGNMENT 1.
-    bindFramebuffer(GL_READ_FRAMEBUFFER, targetFramebuffer);
+namespace {
+
+// Leaves: the render target bound as read and draw framebuffer; no renderbuffer bound.
+bool makeScaledCopy(int width, int height) {
+    if (scaledFramebuffer && scaledWidth == width && scaledHeight == height) return true;
+    if (!scaledFramebuffer) {
+        genFramebuffers(1, &scaledFramebuffer);
+        genRenderbuffers(1, &scaledColor);
+    }
+    bindFramebuffer(GL_FRAMEBUFFER, scaledFramebuffer);
+    bindRenderbuffer(GL_RENDERBUFFER, scaledColor);
+    renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, scaledColor);
+    const bool complete = checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    bindRenderbuffer(GL_RENDERBUFFER, 0);
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+    scaledWidth = complete ? width : 0;
+    scaledHeight = complete ? height : 0;
+    return complete;
+}
+
+}  // namespace
+
+void readRenderTarget(uint8_t* rgba) { readRenderTarget(rgba, screenWidth, screenHeight); }
+
+bool readRenderTarget(uint8_t* rgba, int width, int height) {
+    // Leaves: the render target bound as read and draw framebuffer, GL_PACK_ALIGNMENT 1.
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+    if (width != screenWidth || height != screenHeight) {
+        if (!makeScaledCopy(width, height)) return false;
+        // Whole factors repeat pixels exactly; others are smoothed as on a screen that size.
+        const bool whole = width % screenWidth == 0 && height % screenHeight == 0 &&
+                           width / screenWidth == height / screenHeight;
+        bindFramebuffer(GL_DRAW_FRAMEBUFFER, scaledFramebuffer);
+        blitFramebuffer(0, 0, screenWidth, screenHeight, 0, 0, width, height, GL_COLOR_BUFFER_BIT,
+                        whole ? GL_NEAREST : GL_LINEAR);
+        bindFramebuffer(GL_READ_FRAMEBUFFER, scaledFramebuffer);
+    }
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, screenWidth, screenHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
     // GL gives the bottom row first; swap rows in place.
-    const size_t row = static_cast<size_t>(screenWidth) * 4;
-    for (int y = 0; y < screenHeight / 2; ++y)
-        std::swap_ranges(rgba + y * row, rgba + (y + 1) * row, rgba + (screenHeight - 1 - y) * row);
+    const size_t row = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height / 2; ++y)
+        std::swap_ranges(rgba + y * row, rgba + (y + 1) * row, rgba + (height - 1 - y) * row);
+    return true;
 }
 
 uint64_t platformClockMs() { return SDL_GetTicks64(); }

@@ -46,8 +46,12 @@ unsigned renderTargetFramebuffer();
 
 // Copies the render target into `rgba`: screenWidth x screenHeight pixels, 4 bytes each
 // (alpha as the target holds it), rows from the top. Allocates nothing. Leaves the render
-// target bound as read framebuffer and GL_PACK_ALIGNMENT 1.
+// target bound as read and draw framebuffer and GL_PACK_ALIGNMENT 1.
 void readRenderTarget(uint8_t* rgba);
+// The same at width x height: whole factors of the target's size repeat pixels, other
+// sizes are smoothed. The first read at a new size makes a framebuffer for it (not
+// while a frame is drawn: read-back comes after). False when that cannot be made.
+bool readRenderTarget(uint8_t* rgba, int width, int height);
 
 // Milliseconds since the platform layer started; never decreases.
 uint64_t platformClockMs();

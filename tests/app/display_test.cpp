@@ -52,4 +52,29 @@ TEST_F(DisplayTest, ReadRenderTargetGivesRowsFromTheTopWhateverIsBoundForReading
     EXPECT_EQ(static_cast<unsigned>(readBinding), renderTargetFramebuffer());
 }
 
+TEST_F(DisplayTest, ScaledReadRepeatsPixelsAtWholeFactorsAndLeavesTheTargetBound) {
+    paintPixel(0, 0, 1, 0, 0);
+    paintPixel(639, 479, 0, 0, 1);
+    const int w = screenWidth * 2, h = screenHeight * 2;
+    std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4, 7);
+    ASSERT_TRUE(readRenderTarget(rgba.data(), w, h));
+    auto at = [&](int x, int y) {
+        const uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+        return Rgba{p[0], p[1], p[2], p[3]};
+    };
+    for (int x : {0, 1})
+        for (int y : {0, 1}) EXPECT_EQ(at(x, y), (Rgba{255, 0, 0, 255})) << x << "," << y;
+    EXPECT_EQ(at(2, 0), (Rgba{255, 255, 255, 255}));
+    EXPECT_EQ(at(1278, 958), (Rgba{0, 0, 255, 255}));
+    EXPECT_EQ(at(1279, 959), (Rgba{0, 0, 255, 255}));
+    EXPECT_EQ(at(1277, 959), (Rgba{255, 255, 255, 255}));
+
+    // Drawing after a scaled read still lands in the render target.
+    GLint drawBinding = -1, readBinding = -1;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawBinding);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &readBinding);
+    EXPECT_EQ(static_cast<unsigned>(drawBinding), renderTargetFramebuffer());
+    EXPECT_EQ(static_cast<unsigned>(readBinding), renderTargetFramebuffer());
+}
+
 }  // namespace

@@ -4,10 +4,7 @@
 // swap) differ from the demo's main routine.
 #include "tools/capture/capture.h"
 
-#include <SDL2/SDL.h>
-#define GL_GLEXT_PROTOTYPES 0
 #include <GL/gl.h>
-#include <GL/glext.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -80,72 +77,9 @@ bool parentExists(const std::string& path, std::string* error, const char* optio
     return false;
 }
 
-// The scaled copy of the render target that --scale reads back. The entry points are
-// not part of the GL 1.1 ABI, so they are fetched at run time.
-struct Scaler {
-    PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;
-    PFNGLBINDFRAMEBUFFERPROC bindFramebuffer = nullptr;
-    PFNGLGENRENDERBUFFERSPROC genRenderbuffers = nullptr;
-    PFNGLBINDRENDERBUFFERPROC bindRenderbuffer = nullptr;
-    PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage = nullptr;
-    PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
-    PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
-    PFNGLBLITFRAMEBUFFERPROC blitFramebuffer = nullptr;
-    GLuint framebuffer = 0, color = 0;
-    int width = 0, height = 0;
-    GLenum filter = GL_NEAREST;
-};
-
-template <typename F>
-bool loadProc(F& f, const char* name) {
-    f = reinterpret_cast<F>(SDL_GL_GetProcAddress(name));
-    return f != nullptr;
-}
-
-// Leaves: the render target bound again as read and draw framebuffer; no renderbuffer bound.
-bool createScaler(Scaler& s, int width, int height, double scale) {
-    if (!loadProc(s.genFramebuffers, "glGenFramebuffers") || !loadProc(s.bindFramebuffer, "glBindFramebuffer") ||
-        !loadProc(s.genRenderbuffers, "glGenRenderbuffers") ||
-        !loadProc(s.bindRenderbuffer, "glBindRenderbuffer") ||
-        !loadProc(s.renderbufferStorage, "glRenderbufferStorage") ||
-        !loadProc(s.framebufferRenderbuffer, "glFramebufferRenderbuffer") ||
-        !loadProc(s.checkFramebufferStatus, "glCheckFramebufferStatus") ||
-        !loadProc(s.blitFramebuffer, "glBlitFramebuffer"))
-        return false;
-    s.width = width;
-    s.height = height;
-    // Whole factors keep every pixel sharp; others are smoothed as on a screen of that size.
-    s.filter = scale == static_cast<int>(scale) ? GL_NEAREST : GL_LINEAR;
-    s.genFramebuffers(1, &s.framebuffer);
-    s.bindFramebuffer(GL_FRAMEBUFFER, s.framebuffer);
-    s.genRenderbuffers(1, &s.color);
-    s.bindRenderbuffer(GL_RENDERBUFFER, s.color);
-    s.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    s.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, s.color);
-    const bool complete = s.checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    s.bindRenderbuffer(GL_RENDERBUFFER, 0);
-    s.bindFramebuffer(GL_FRAMEBUFFER, renderTargetFramebuffer());
-    return complete;
-}
-
 // The screen shows no alpha, so neither does a captured frame.
 void makeOpaque(std::vector<uint8_t>& rgba) {
     for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
-}
-
-// Blits the render target into the scaler and reads that into `rgba` (s.width x s.height)
-// with rows from the top and alpha forced opaque.
-// Leaves: the render target bound again as read and draw framebuffer; GL_PACK_ALIGNMENT 1.
-void readScaled(Scaler& s, std::vector<uint8_t>& bottomUp, std::vector<uint8_t>& rgba) {
-    s.bindFramebuffer(GL_DRAW_FRAMEBUFFER, s.framebuffer);
-    s.blitFramebuffer(0, 0, screenWidth, screenHeight, 0, 0, s.width, s.height, GL_COLOR_BUFFER_BIT, s.filter);
-    s.bindFramebuffer(GL_READ_FRAMEBUFFER, s.framebuffer);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, s.width, s.height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    s.bindFramebuffer(GL_FRAMEBUFFER, renderTargetFramebuffer());
-    const size_t row = static_cast<size_t>(s.width) * 4;
-    for (int y = 0; y < s.height; ++y) std::copy_n(&bottomUp[(s.height - 1 - y) * row], row, &rgba[y * row]);
-    makeOpaque(rgba);
 }
 
 std::string pngName(const std::string& dir, int64_t frame) {
@@ -169,10 +103,9 @@ struct CaptureRun {
     FramePlan plan;
     double fps = 60.0;
     ContactSheet sheet;
-    Scaler scaler;
     bool scaled = false;
-    std::vector<uint8_t> base;                // the 640 x 480 target, read back
-    std::vector<uint8_t> outBottomUp, out;    // the scaled copy, when --scale asks for one
+    std::vector<uint8_t> base;  // the 640 x 480 target, read back
+    std::vector<uint8_t> out;   // the scaled copy, when --scale asks for one
     BenchmarkLog bench;
     std::FILE* log = nullptr;
     VideoEncoder video;
@@ -259,17 +192,17 @@ bool startCapture(CaptureRun& run, std::string* error) {
     run.renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
 
     run.scaled = o.outputWidth != screenWidth || o.outputHeight != screenHeight;
-    if (run.scaled && !createScaler(run.scaler, o.outputWidth, o.outputHeight, o.scale)) {
+    const size_t baseBytes = static_cast<size_t>(screenWidth) * screenHeight * 4;
+    const size_t outBytes = run.scaled ? static_cast<size_t>(o.outputWidth) * o.outputHeight * 4 : 0;
+    run.base.resize(baseBytes);
+    run.out.resize(outBytes);
+    // A first scaled read makes the scaled copy's framebuffer before any frame counts.
+    if (run.scaled && !readRenderTarget(run.out.data(), o.outputWidth, o.outputHeight)) {
         *error = "--scale: cannot make a " + std::to_string(o.outputWidth) + " x " + std::to_string(o.outputHeight) +
                  " framebuffer";
         closeDisplay();
         return false;
     }
-    const size_t baseBytes = static_cast<size_t>(screenWidth) * screenHeight * 4;
-    const size_t outBytes = run.scaled ? static_cast<size_t>(o.outputWidth) * o.outputHeight * 4 : 0;
-    run.base.resize(baseBytes);
-    run.outBottomUp.resize(outBytes);
-    run.out.resize(outBytes);
     if (o.benchmark) reserveBenchmark(run.bench, run.plan.lastNeeded + 1);
 
     if (!o.logFile.empty()) {
@@ -316,7 +249,10 @@ bool writeFrame(CaptureRun& run, int64_t n, int scene, std::string* error) {
     const Clock::time_point t0 = Clock::now();
     readRenderTarget(run.base.data());
     makeOpaque(run.base);
-    if (run.scaled && (toPng || toVideo)) readScaled(run.scaler, run.outBottomUp, run.out);
+    if (run.scaled && (toPng || toVideo)) {
+        readRenderTarget(run.out.data(), run.o.outputWidth, run.o.outputHeight);
+        makeOpaque(run.out);
+    }
     const std::vector<uint8_t>& picture = run.scaled ? run.out : run.base;
     const Clock::time_point t1 = Clock::now();
     run.readBack += std::chrono::duration<double>(t1 - t0).count();
