@@ -2,7 +2,6 @@
 
 #include <GL/gl.h>
 
-#include <cstdio>
 #include <ostream>
 
 #include "app/display.h"
@@ -27,15 +26,6 @@ std::vector<uint8_t> readFrame() {
     std::vector<uint8_t> frame(static_cast<size_t>(screenWidth) * screenHeight * 4);
     readRenderTarget(frame.data());
     return frame;
-}
-
-void writePpm(const char* path) {
-    const std::vector<uint8_t> frame = readFrame();
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return;
-    std::fprintf(f, "P6\n%d %d\n255\n", screenWidth, screenHeight);
-    for (size_t i = 0; i < frame.size(); i += 4) std::fwrite(&frame[i], 1, 3, f);
-    std::fclose(f);
 }
 
 void GlTest::SetUp() {

@@ -24,9 +24,6 @@ Rgba pixelAt(int x, int y);
 // readRenderTarget leaves (target bound for reading, GL_PACK_ALIGNMENT 1).
 std::vector<uint8_t> readFrame();
 
-// Writes the render target to a PNG-free binary PPM, for looking at while debugging.
-void writePpm(const char* path);
-
 class GlTest : public ::testing::Test {
 protected:
     // Leaves: the state every frame starts from after the first (depth, cull, lighting,
