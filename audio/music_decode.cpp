@@ -4,6 +4,7 @@
 #include <mpg123.h>
 #include <soxr.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -192,4 +193,21 @@ bool decodeMusic(const unsigned char* data, size_t size, MusicTrack& track, std:
         setReason(reason, "out of memory");
         return false;
     }
+}
+
+void copyTrackFrames(const MusicTrack& track, int64_t position, int64_t frames, int outChannels,
+                     float* out) {
+    std::fill(out, out + frames * outChannels, 0.0f);
+    const int channels = track.channels;
+    const int64_t first = std::max<int64_t>(position, 0);
+    const int64_t end = std::min<int64_t>(position + frames, track.frameCount);
+    if (first >= end || channels <= 0) return;
+    float* o = out + (first - position) * outChannels;
+    const float* s = &track.samples[static_cast<size_t>(first) * channels];
+    if (channels == outChannels) {
+        std::copy(s, s + (end - first) * channels, o);
+        return;
+    }
+    for (int64_t i = 0; i < end - first; ++i)
+        for (int c = 0; c < outChannels; ++c) o[i * outChannels + c] = s[i * channels + std::min(c, channels - 1)];
 }

@@ -32,3 +32,9 @@ bool decodeMusic(const unsigned char* data, size_t size, MusicTrack& track, std:
 // silence, and a frame outside the track gives all zeros. Allocates nothing after the
 // first call on a thread.
 void computeSpectrum(const MusicTrack& track, int64_t frame, float out[SPECTRUM_SIZE]);
+
+// Copies `frames` frames of the track from frame `position` into `out` as `outChannels`
+// interleaved channels (a track channel missing from the track repeats its last one);
+// frames before the start or past the end of the track are silence. Allocates nothing.
+void copyTrackFrames(const MusicTrack& track, int64_t position, int64_t frames, int outChannels,
+                     float* out);

@@ -46,32 +46,6 @@ void publishHandOver(int64_t frame, int64_t timeNs) {
     handOverSequence.store(sequence + 2, std::memory_order_release);
 }
 
-// Copies `frames` stereo frames of the track from `position` into `out`; silence
-// outside the track.
-void copyTrackFrames(const MusicTrack& track, int64_t position, float* out, int frames) {
-    const int64_t first = std::max<int64_t>(position, 0);
-    const int64_t end = std::min<int64_t>(position + frames, track.frameCount);
-    if (first >= end) {
-        std::memset(out, 0, sizeof(float) * OUTPUT_CHANNELS * frames);
-        return;
-    }
-    const int before = static_cast<int>(first - position);
-    const int count = static_cast<int>(end - first);
-    std::memset(out, 0, sizeof(float) * OUTPUT_CHANNELS * before);
-    float* o = out + before * OUTPUT_CHANNELS;
-    if (track.channels == OUTPUT_CHANNELS) {
-        std::memcpy(o, &track.samples[first * OUTPUT_CHANNELS], sizeof(float) * OUTPUT_CHANNELS * count);
-    } else {
-        const int channels = track.channels;
-        for (int i = 0; i < count; ++i) {
-            const float* s = &track.samples[(first + i) * channels];
-            for (int c = 0; c < OUTPUT_CHANNELS; ++c) o[i * OUTPUT_CHANNELS + c] = s[std::min(c, channels - 1)];
-        }
-    }
-    const int after = frames - before - count;
-    std::memset(o + count * OUTPUT_CHANNELS, 0, sizeof(float) * OUTPUT_CHANNELS * after);
-}
-
 void SDLCALL audioCallback(void*, Uint8* stream, int length) {
     const int64_t start = soundClockNs();
     const int frames = length / static_cast<int>(sizeof(float) * OUTPUT_CHANNELS);
@@ -80,7 +54,7 @@ void SDLCALL audioCallback(void*, Uint8* stream, int length) {
         std::memset(stream, 0, static_cast<size_t>(length));
         return;
     }
-    copyTrackFrames(*sourceTrack, sourcePosition, out, frames);
+    copyTrackFrames(*sourceTrack, sourcePosition, frames, OUTPUT_CHANNELS, out);
     sourcePosition += frames;
     publishHandOver(sourcePosition, start);
 

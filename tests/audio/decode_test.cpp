@@ -166,4 +166,26 @@ TEST(Decode, DamageKeepsWhatDecodesAndSaysSo) {
     EXPECT_EQ(std::memcmp(start.samples.data(), clean.samples.data(), sizeof(float) * 2 * frames / 3), 0);
 }
 
+TEST(TrackFrames, SpansBeyondTheTrackAreSilenceAndChannelsAreMapped) {
+    MusicTrack stereo;
+    stereo.channels = 2;
+    stereo.frameCount = 3;
+    stereo.samples = {1, -1, 2, -2, 3, -3};
+    std::vector<float> out(10, 9.0f);
+    copyTrackFrames(stereo, -2, 5, 2, out.data());  // two frames before the start, all three
+    EXPECT_EQ(out, (std::vector<float>{0, 0, 0, 0, 1, -1, 2, -2, 3, -3}));
+    copyTrackFrames(stereo, 2, 5, 2, out.data());  // the last frame, then past the end
+    EXPECT_EQ(out, (std::vector<float>{3, -3, 0, 0, 0, 0, 0, 0, 0, 0}));
+    copyTrackFrames(stereo, 7, 5, 2, out.data());
+    EXPECT_EQ(out, std::vector<float>(10, 0.0f));
+
+    MusicTrack mono;
+    mono.channels = 1;
+    mono.frameCount = 2;
+    mono.samples = {0.5f, -0.25f};
+    std::vector<float> two(4, 9.0f);
+    copyTrackFrames(mono, 0, 2, 2, two.data());
+    EXPECT_EQ(two, (std::vector<float>{0.5f, 0.5f, -0.25f, -0.25f}));
+}
+
 }  // namespace

@@ -26,11 +26,8 @@ void listenAt(int64_t position) { musicPlayer.setListeningPosition(position); }
 
 void soundtrackSamples(int64_t first, int64_t count, float* out) {
     const int channels = soundtrackChannels();
-    std::fill(out, out + count * channels, 0.0f);
-    if (!heardTrack) return;
-    const int64_t from = std::max<int64_t>(first, 0);
-    const int64_t to = std::min(first + count, heardTrack->frameCount);
-    if (to <= from) return;
-    std::copy(heardTrack->samples.begin() + from * channels, heardTrack->samples.begin() + to * channels,
-              out + (from - first) * channels);
+    if (heardTrack)
+        copyTrackFrames(*heardTrack, first, count, channels, out);
+    else
+        std::fill(out, out + count * channels, 0.0f);
 }
