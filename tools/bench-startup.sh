@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Times the demo's start-up against a bare SDL2 program that only opens the same
+# full-screen GL window and swaps once, side by side on one Xvfb server: the bare
+# window's first swap, the demo's first scene frame (its second swap, after the black
+# start-up frame), their ratio, and the demo's start-up phases. Times run from the
+# process start (an exec wrapper) to the end of each call, stamped by an LD_PRELOAD shim
+# on the SDL and GL calls that begin or end each phase, so the demo is run unchanged.
+# Needs a built tree (tools/build.sh), Xvfb and the SDL2 development files.
+# Usage: tools/bench-startup.sh [RUNS [WIDTHxHEIGHT]]   (default 7 runs, 1024x768)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-7}
+screen=${2:-1024x768}
+src=$root/tools/bench_startup
+tmp=$(mktemp -d)
+xpid=
+cleanup() {
+    [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+cc -O2 -o "$tmp/launch" "$src/launch.c"
+cc -O2 -shared -fPIC -o "$tmp/swap_shim.so" "$src/swap_shim.c" $(pkg-config --cflags sdl2) -ldl
+cc -O2 -o "$tmp/bare_window" "$src/bare_window.c" $(pkg-config --cflags --libs sdl2) -lGL
+
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xpid=$!
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+[ -s "$tmp/display" ] || { echo "Xvfb did not start"; cat "$tmp/xvfb.log"; exit 1; }
+export DISPLAY=:$(cat "$tmp/display")
+export SDL_AUDIODRIVER=dummy
+
+# One run: PROGRAM, swaps to wait for, output file; in data/, as the demo runs.
+run() {
+    (cd "$root/data" && VELMORA_BENCH_SWAPS=$2 VELMORA_BENCH_OUT=$3 LD_PRELOAD="$tmp/swap_shim.so" \
+        timeout 60 "$tmp/launch" "$1" >/dev/null 2>"$3.stderr") || true
+    [ -s "$3" ] || { echo "bench-startup: $1 gave no timings"; cat "$3.stderr"; exit 1; }
+}
+
+# Alternating, so that both see the same machine load.
+for i in $(seq "$runs"); do
+    run "$tmp/bare_window" 1 "$tmp/bare.$i"
+    run "$root/build/velmora" 2 "$tmp/demo.$i"
+done
+
+# Median of column values read from stdin, one per line.
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+mark() {  # NAME FILE: the time of the last mark of that name, ms
+    awk -v n="$1" '$1 == n { t = $2 } END { if (t != "") print t }' "$2"
+}
+list() {  # PREFIX NAME: that mark in every run, space-separated
+    for i in $(seq "$runs"); do printf '%s ' "$(mark "$2" "$tmp/$1.$i")"; done
+}
+
+bare=$(list bare swap-1 | tr ' ' '\n' | grep . | median)
+first=$(list demo swap-2 | tr ' ' '\n' | grep . | median)
+echo "Start-up on Xvfb ${screen}, SDL_AUDIODRIVER=dummy, $runs runs each, median (ms from process start):"
+echo "  bare window, first swap:          $bare   (runs: $(list bare swap-1))"
+echo "  velmora, black start-up frame:    $(list demo swap-1 | tr ' ' '\n' | grep . | median)   (runs: $(list demo swap-1))"
+echo "  velmora, first scene frame:       $first   (runs: $(list demo swap-2))"
+awk -v a="$first" -v b="$bare" 'BEGIN { printf "  ratio first scene frame / bare first swap: %.2f (goal <= 1.25)\n", a / b }'
+
+# Phases: each mark's median time, and the median of each run's time since the mark
+# before it. A phase that a run lacks (no such call) is left out.
+echo "velmora start-up phases (median ms; 'ends at' from process start, 'takes' since the mark before):"
+order="context display texture-1 texture-2 texture-3 texture-4 texture-5 texture-6 texture-7 texture-8 texture-9 texture-10 swap-1 setups font sound-output music-load swap-2"
+declare -A label=(
+    [context]="window and GL context" [display]="render target and GL set-up" [swap-1]="black start-up frame"
+    [setups]="scene set-ups, line smoothing" [font]="font" [sound-output]="sound output opened"
+    [music-load]="music loaded, playing" [swap-2]="first scene frame"
+)
+for i in 1 2 3 4 5 6 7 8 9 10; do label[texture-$i]="texture load $i"; done
+printf '  %-32s %9s %9s\n' phase "ends at" takes
+previous=
+for m in $order; do
+    ends=$(list demo "$m" | tr ' ' '\n' | grep . | median || true)
+    [ -n "$ends" ] || continue
+    takes=$ends
+    if [ -n "$previous" ]; then
+        takes=$(for i in $(seq "$runs"); do
+            a=$(mark "$previous" "$tmp/demo.$i")
+            b=$(mark "$m" "$tmp/demo.$i")
+            [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" 'BEGIN { print b - a }'
+        done | median)
+    fi
+    printf '  %-32s %9.1f %9.1f\n' "${label[$m]}" "$ends" "$takes"
+    previous=$m
+done
