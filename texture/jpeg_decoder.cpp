@@ -1,19 +1,22 @@
 // The baseline JPEG decoder: byte source, marker segments, Huffman tables, bit reader,
-// block decoding, AAN inverse DCT and colour conversion. Owns `jpegDecoder` and the
-// two block work arrays.
+// block decoding, AAN inverse DCT and colour conversion. Owns `jpegDecoder` and each
+// thread's buffer for the scan data.
 #include "texture/jpeg_decoder.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
-JpegDecoder jpegDecoder;
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
+
+thread_local JpegDecoder jpegDecoder;
 
 namespace {
-
-JpegDecoder& d = jpegDecoder;
-
-float coefficients[64];  // one block, zigzag order, [0] is DC
-float block[64];         // one block, natural order (row-major), then samples x 8
 
 // For natural position row * 8 + column, the position in the zigzag sequence.
 const int32_t zigzagIndex[64] = {
@@ -34,12 +37,14 @@ const float aanScale[8] = {1.0f, 1.3870399f, 1.306563f, 1.1758755f,
 
 // Records why the headers were refused and returns 0, readHeaders' failure result.
 int fail(const char* reason) {
+    JpegDecoder& d = jpegDecoder;
     d.failure = reason;
     return 0;
 }
 
 // SOF0 segment of `length` bytes. Returns 0 on a frame this decoder cannot take.
 int readFrameHeader(int length) {
+    JpegDecoder& d = jpegDecoder;
     d.precision = readByte();
     d.height = readWord();
     d.width = readWord();
@@ -79,6 +84,7 @@ int readFrameHeader(int length) {
 
 // DHT segment with `remaining` bytes after its length field.
 int readHuffmanTables(int remaining) {
+    JpegDecoder& d = jpegDecoder;
     while (remaining > 0 && !d.endOfFile) {
         const int c = readByte();
         if ((c & 0x0F) > 3) return fail("bad Huffman table id");
@@ -110,6 +116,7 @@ int readHuffmanTables(int remaining) {
 
 // DQT segment with `remaining` bytes after its length field.
 int readQuantTables(int remaining) {
+    JpegDecoder& d = jpegDecoder;
     while (remaining > 0 && !d.endOfFile) {
         const int c = readByte();
         if ((c & 0x0F) > 3) return fail("bad quantisation table id");
@@ -123,6 +130,7 @@ int readQuantTables(int remaining) {
 
 // SOS segment. Returns 1 when the scan can be decoded.
 int readScanHeader() {
+    JpegDecoder& d = jpegDecoder;
     if (!d.frameSeen) return fail("scan before the frame header");
     const int n = readByte();
     if (n != d.componentCount) return fail("scan does not cover every component");
@@ -155,60 +163,218 @@ int symbolCount(const HuffmanTable& t) {
 // so that a damaged stream cannot overflow them.
 constexpr int32_t DC_LIMIT = 1 << 20;
 
-// Reads one block of component c into `coefficients` (zigzag order).
-void readCoefficients(int c) {
-    const JpegComponent& comp = d.components[c];
-    const int s = decodeHuffman(d.dcTables[comp.dcTable]) & 0x0F;
-    const int diff = extendSign(s, readBits(s));
-    int32_t dc = diff + d.dcPredictors[c];
-    dc = dc < -DC_LIMIT ? -DC_LIMIT : dc > DC_LIMIT ? DC_LIMIT : dc;
-    coefficients[0] = static_cast<float>(dc);
-    d.dcPredictors[c] = static_cast<int32_t>(coefficients[0]);
+// Zero bytes after the scan data: more than one block can read (64 codes of at most 16
+// bits, each with at most 15 value bits, is under 256 bytes), plus a word for the reader.
+constexpr size_t SCAN_PADDING = 512;
 
-    int k = 1;
-    while (k < 64) {
-        const int sym = decodeHuffman(d.acTables[comp.acTable]);
-        if (sym == 0) {
-            for (; k < 64; ++k) coefficients[k] = 0.0f;
-            break;
+// Per zigzag index: its natural position, and the two AAN scale factors of its column
+// and row as doubles (exact copies of the floats).
+struct BlockOrder {
+    int32_t natural[64];
+    double columnScale[64];
+    double rowScale[64];
+    BlockOrder() {
+        for (int n = 0; n < 64; ++n) {
+            const int z = zigzagIndex[n];
+            natural[z] = n;
+            columnScale[z] = aanScale[n % 8];
+            rowScale[z] = aanScale[n / 8];
         }
-        const int run = (sym >> 4) & 0x0F;
-        const int size = sym & 0x0F;
-        if (k + run > 63) {
-            // A run past the last coefficient: the zeros end the block, the value
-            // that would follow is read and dropped.
-            for (; k < 64; ++k) coefficients[k] = 0.0f;
-            readBits(size);
-            break;
+    }
+};
+const BlockOrder blockOrder;
+
+// The scan's entropy-coded data, read whole: stuffed bytes, fill bytes and markers taken
+// out, followed by SCAN_PADDING zero bytes. One per thread, kept for the next decode.
+struct ScanData {
+    std::vector<uint8_t> bytes;    // the data bytes, then the padding
+    std::vector<uint32_t> resets;  // for each restart marker, the data byte it came before
+    size_t size = 0;               // data bytes, up to where the data ends
+};
+thread_local ScanData scanData;
+
+// Reads the rest of the stream into scanData with the rules of fetchDataByte. False when
+// memory runs out.
+bool loadScanData(FILE* file) {
+    ScanData& s = scanData;
+    s.resets.clear();
+    s.size = 0;
+    try {
+        size_t raw = 0;
+        if (s.bytes.size() < (1u << 16)) s.bytes.resize(1u << 16);
+        for (;;) {
+            if (s.bytes.size() - raw < (1u << 15)) s.bytes.resize(s.bytes.size() * 2);
+            const size_t got = std::fread(&s.bytes[raw], 1, s.bytes.size() - raw, file);
+            raw += got;
+            if (got == 0) break;
         }
-        for (int i = 0; i < run; ++i) coefficients[k++] = 0.0f;
-        coefficients[k++] = static_cast<float>(extendSign(size, readBits(size)));
+        if (s.bytes.size() < raw + SCAN_PADDING) s.bytes.resize(raw + SCAN_PADDING);
+
+        // Compacted in place: the data never runs ahead of the raw bytes.
+        uint8_t* b = s.bytes.data();
+        size_t in = 0, out = 0;
+        while (in < raw) {
+            const uint8_t v = b[in++];
+            if (v != 0xFF) {
+                b[out++] = v;
+                continue;
+            }
+            uint8_t m = 0xFF;
+            while (m == 0xFF && in < raw) m = b[in++];
+            if (m == 0xFF || m == 0xD9) break;  // end of file or end of image
+            if (m == 0x00)
+                b[out++] = 0xFF;
+            else if (m >= 0xD0 && m <= 0xD7)
+                s.resets.push_back(static_cast<uint32_t>(out));
+        }
+        s.size = out;
+        std::memset(b + out, 0, SCAN_PADDING);
+    } catch (const std::bad_alloc&) {
+        s.bytes = std::vector<uint8_t>();
+        s.resets = std::vector<uint32_t>();
+        return false;
+    }
+    return true;
+}
+
+// The bit reader over scanData: `position` bits consumed so far; past the data it
+// delivers zeros.
+struct BitReader {
+    const uint8_t* bytes;
+    uint64_t position;
+
+    // The next 32 bits, first bit most significant, without consuming them.
+    uint32_t peek() const {
+        uint64_t word;
+        std::memcpy(&word, bytes + (position >> 3), 8);
+        word = __builtin_bswap64(word);
+        return static_cast<uint32_t>((word << (position & 7)) >> 32);
+    }
+    // The next n bits (0..16) as a value.
+    int take(int n) {
+        if (n == 0) return 0;
+        const int v = static_cast<int>(peek() >> (32 - n));
+        position += n;
+        return v;
+    }
+};
+
+// A Huffman table for the scan: the first FAST_BITS bits of a code look up its length
+// and symbol at once; longer codes are searched as decodeHuffman searches them.
+constexpr int FAST_BITS = 9;
+struct FastHuffman {
+    uint16_t fast[1 << FAST_BITS];  // (length << 8) | symbol; 0: no code of 1..FAST_BITS bits
+    uint16_t first[18];             // first[n]: index of the first code of length n
+    const HuffmanTable* table;
+
+    void build(const HuffmanTable& t) {
+        table = &t;
+        std::memset(fast, 0, sizeof fast);
+        first[1] = 0;
+        for (int n = 1; n <= 16; ++n) first[n + 1] = static_cast<uint16_t>(first[n] + t.counts[n - 1]);
+        // Shorter codes first, and within a length the first matching code, as
+        // decodeHuffman reads them; a code too large for its length never matches.
+        for (int n = 1; n <= FAST_BITS; ++n)
+            for (int k = first[n]; k < first[n + 1]; ++k) {
+                const unsigned code = t.codes[k];
+                if (code >> n) continue;
+                const unsigned low = code << (FAST_BITS - n), high = (code + 1) << (FAST_BITS - n);
+                for (unsigned e = low; e < high; ++e)
+                    if (!fast[e]) fast[e] = static_cast<uint16_t>((n << 8) | t.symbols[k]);
+            }
+    }
+
+    // Same result and bits consumed as decodeHuffman.
+    int decode(BitReader& reader) const {
+        const uint32_t bits = reader.peek();
+        const unsigned entry = fast[bits >> (32 - FAST_BITS)];
+        if (entry) {
+            reader.position += entry >> 8;
+            return static_cast<int>(entry & 0xFF);
+        }
+        for (int n = FAST_BITS + 1; n <= 16; ++n) {
+            const unsigned code = bits >> (32 - n);
+            for (int k = first[n]; k < first[n + 1]; ++k)
+                if (table->codes[k] == code) {
+                    reader.position += n;
+                    return table->symbols[k];
+                }
+        }
+        reader.position += 16;
+        return static_cast<int>(bits >> 16);
+    }
+};
+
+// The scan's decoding state that the blocks share.
+struct ScanState {
+    BitReader reader;
+    uint64_t endBit;         // bits of data; reading beyond them ends the data
+    const uint32_t* resets;  // restart markers not yet passed
+    const uint32_t* resetsEnd;
+    FastHuffman dc[3], ac[3];  // by component position
+};
+
+// Restart markers whose following data byte has started to be read reset the DC
+// predictions, at the same point in the bits as fetchDataByte meets them.
+void passResets(ScanState& s, int32_t* predictors) {
+    while (s.resets != s.resetsEnd && uint64_t(*s.resets) * 8 < s.reader.position) {
+        predictors[0] = predictors[1] = predictors[2] = 0;
+        ++s.resets;
     }
 }
 
-// Decodes one block of component c into `block` (natural order, dequantised). A block
-// that the data does not reach to its end comes out all zero, that is mid-grey.
-void decodeBlock(int c) {
-    if (!d.dataEnded) readCoefficients(c);
-    if (d.dataEnded) std::memset(coefficients, 0, sizeof coefficients);
-
-    // Dequantise with the AAN prescale folded in: products in double, one rounding.
+// Reads one block of component c and writes its dequantised coefficients (AAN prescale
+// folded in, products in double, one rounding) into `block`, which must be all zero, in
+// natural order. Returns false when only the DC coefficient can be non-zero.
+bool readBlock(JpegDecoder& d, ScanState& s, int c, float* block) {
     const int32_t* quant = d.quantTables[d.components[c].quantTable];
-    for (int r = 0; r < 8; ++r)
-        for (int u = 0; u < 8; ++u) {
-            const int n = r * 8 + u, z = zigzagIndex[n];
-            block[n] = static_cast<float>(static_cast<double>(quant[z]) * coefficients[z] *
-                                          aanScale[u] * aanScale[r]);
-        }
-}
+    const BlockOrder& order = blockOrder;
+    BitReader& reader = s.reader;
 
+    const int size0 = s.dc[c].decode(reader) & 0x0F;
+    const int diff = extendSign(size0, reader.take(size0));
+    passResets(s, d.dcPredictors);
+    int32_t dc = diff + d.dcPredictors[c];
+    dc = dc < -DC_LIMIT ? -DC_LIMIT : dc > DC_LIMIT ? DC_LIMIT : dc;
+    d.dcPredictors[c] = dc;
+    if (dc != 0)
+        block[0] = static_cast<float>(static_cast<double>(quant[0]) * static_cast<float>(dc) *
+                                      order.columnScale[0] * order.rowScale[0]);
+
+    bool acSeen = false;
+    const FastHuffman& ac = s.ac[c];
+    for (int k = 1; k < 64;) {
+        const int sym = ac.decode(reader);
+        if (sym == 0) break;
+        const int run = (sym >> 4) & 0x0F;
+        const int size = sym & 0x0F;
+        if (k + run > 63) {
+            // A run past the last coefficient: the zeros end the block, the value that
+            // would follow is read and dropped.
+            reader.take(size);
+            break;
+        }
+        k += run;
+        const int value = extendSign(size, reader.take(size));
+        if (value != 0) {
+            block[order.natural[k]] =
+                static_cast<float>(static_cast<double>(quant[k]) * static_cast<float>(value) *
+                                   order.columnScale[k] * order.rowScale[k]);
+            acSeen = true;
+        }
+        ++k;
+    }
+    passResets(s, d.dcPredictors);
+    return acSeen;
+}
 }  // namespace
 
-void resetDecoder() { std::memset(&d, 0, sizeof d); }
+void resetDecoder() { std::memset(&jpegDecoder, 0, sizeof jpegDecoder); }
 
 namespace {
 // One byte of the stream, or 0 with endOfFile set once the stream has run out.
 int nextByte() {
+    JpegDecoder& d = jpegDecoder;
     const int c = getc_unlocked(d.file);  // one thread reads the stream
     if (c != EOF) return c;
     d.endOfFile = true;
@@ -217,6 +383,7 @@ int nextByte() {
 }  // namespace
 
 int readByte() {
+    JpegDecoder& d = jpegDecoder;
     d.currentByte = static_cast<uint8_t>(nextByte());
     d.bitPosition = 0;
     return d.currentByte;
@@ -228,6 +395,7 @@ int readWord() {
 }
 
 int readHeaders() {
+    JpegDecoder& d = jpegDecoder;
     for (bool first = true;; first = false) {
         if (readByte() != 0xFF) {
             if (d.endOfFile) return fail("file ends inside the headers");
@@ -268,6 +436,7 @@ namespace {
 // other markers are dropped. At the end of the data (end of file or an end-of-image
 // marker) it sets dataEnded and loads zeros from then on.
 void fetchDataByte() {
+    JpegDecoder& d = jpegDecoder;
     while (!d.dataEnded) {
         int b = readByte();
         if (d.endOfFile) break;
@@ -287,6 +456,7 @@ void fetchDataByte() {
 }  // namespace
 
 int readBit() {
+    JpegDecoder& d = jpegDecoder;
     if (d.bitPosition == 0) fetchDataByte();
     const int bit = (d.currentByte >> (7 - d.bitPosition)) & 1;
     d.bitPosition = (d.bitPosition + 1) & 7;
@@ -317,33 +487,241 @@ int decodeHuffman(const HuffmanTable& table) {
 }
 
 namespace {
-// Writes the samples of `block` (eight times the values, level-shifted here) into byte c
-// of the pixels it covers: the block's top-left sample lands at (left, top), and each
-// sample fills hRepeat x vRepeat pixels. Pixels outside the image are skipped.
-void writeBlock(int c, int left, int top, int hRepeat, int vRepeat) {
-    for (int r = 0; r < 8; ++r)
-        for (int u = 0; u < 8; ++u) {
-            // Beyond +-65536 every value clamps to 0 or 255 anyway; limiting first keeps
-            // the conversion to int defined for damaged streams.
-            const float sum = block[r * 8 + u];
-            const float x = sum < -65536.0f ? -65536.0f : sum > 65536.0f ? 65536.0f : sum;
-            int v = static_cast<int>(x);  // truncation toward zero
-            v = (v >> 3) + 128;           // arithmetic shift: floor(v / 8)
-            const uint8_t sample = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-            for (int j = 0; j < vRepeat; ++j) {
-                const int y = top + r * vRepeat + j;
-                if (y >= d.height) break;
-                for (int i = 0; i < hRepeat; ++i) {
-                    const int x = left + u * hRepeat + i;
-                    if (x >= d.width) break;
-                    d.pixels[(static_cast<size_t>(y) * d.width + x) * 4 + c] = sample;
+
+// The eight-point AAN pass on v[0..7] in place, for one line (T = float) or for four
+// lines side by side (T = a vector of four floats): every lane does the same float
+// operations in the same order.
+template <typename T>
+inline void idctPass(T v[8], T k1414, T k1847, T k1082, T k2613) {
+    const T i0 = v[0], i1 = v[1], i2 = v[2], i3 = v[3], i4 = v[4], i5 = v[5], i6 = v[6], i7 = v[7];
+
+    const T t10 = i0 + i4, t11 = i0 - i4;
+    const T t13 = i2 + i6;
+    const T t12 = (i2 - i6) * k1414 - t13;
+    const T e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
+
+    const T z13 = i5 + i3, z10 = i5 - i3, z11 = i1 + i7, z12 = i1 - i7;
+    const T o7 = z11 + z13;
+    const T a = (z11 - z13) * k1414;
+    const T z5 = (z10 + z12) * k1847;
+    const T oddB = z12 * k1082 - z5;
+    const T oddD = z5 - z10 * k2613;
+    const T o6 = oddD - o7, o5 = a - o6, o4 = oddB + o5;
+
+    v[0] = e0 + o7;
+    v[7] = e0 - o7;
+    v[1] = e1 + o6;
+    v[6] = e1 - o6;
+    v[2] = e2 + o5;
+    v[5] = e2 - o5;
+    v[4] = e3 + o4;
+    v[3] = e3 - o4;
+}
+
+// One sample from eight times its value: limited to +-65536 (beyond it every value
+// clamps to 0 or 255 anyway, and the conversion to int stays defined), truncated toward
+// zero, floor-divided by 8 (arithmetic shift), level-shifted and clamped to 0..255.
+inline uint8_t sampleOf(float sum) {
+    const float x = sum < -65536.0f ? -65536.0f : sum > 65536.0f ? 65536.0f : sum;
+    int v = static_cast<int>(x);
+    v = (v >> 3) + 128;
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// The inverse DCT of `block` (natural order, all 64 values, 16-byte aligned) into 8 x 8
+// samples, row r at samples + r * stride. Leaves the block all zero for the next one.
+void blockSamples(float* block, uint8_t* samples, int stride) {
+#if defined(__SSE2__)
+    const __m128 k1414 = _mm_set1_ps(1.4142135f), k1847 = _mm_set1_ps(1.847759f);
+    const __m128 k1082 = _mm_set1_ps(1.0823922f), k2613 = _mm_set1_ps(2.613126f);
+    // Columns: four at a time, each vector one row of four columns.
+    __m128 rows[2][8];  // [half][row]: columns 4 * half .. 4 * half + 3
+    for (int h = 0; h < 2; ++h) {
+        for (int r = 0; r < 8; ++r) {
+            rows[h][r] = _mm_load_ps(block + r * 8 + h * 4);
+            _mm_store_ps(block + r * 8 + h * 4, _mm_setzero_ps());
+        }
+        idctPass(rows[h], k1414, k1847, k1082, k2613);
+    }
+    // Rows: transposed, so that each vector holds one column of four rows.
+    for (int h = 0; h < 2; ++h) {  // rows 4 * h .. 4 * h + 3
+        __m128 cols[8];
+        for (int q = 0; q < 2; ++q) {  // columns 4 * q .. 4 * q + 3
+            __m128 a = rows[q][4 * h], b = rows[q][4 * h + 1], c = rows[q][4 * h + 2], e = rows[q][4 * h + 3];
+            _MM_TRANSPOSE4_PS(a, b, c, e);
+            cols[4 * q] = a, cols[4 * q + 1] = b, cols[4 * q + 2] = c, cols[4 * q + 3] = e;
+        }
+        idctPass(cols, k1414, k1847, k1082, k2613);
+        for (int q = 0; q < 2; ++q) {
+            _MM_TRANSPOSE4_PS(cols[4 * q], cols[4 * q + 1], cols[4 * q + 2], cols[4 * q + 3]);
+        }
+        // cols[4 * q + i] now holds row 4 * h + i, columns 4 * q .. 4 * q + 3.
+        const __m128 low = _mm_set1_ps(-65536.0f), high = _mm_set1_ps(65536.0f);
+        const __m128i shift = _mm_set1_epi32(128);
+        for (int i = 0; i < 4; ++i) {
+            __m128i left = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(cols[i], low), high));
+            __m128i right = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(cols[4 + i], low), high));
+            left = _mm_add_epi32(_mm_srai_epi32(left, 3), shift);
+            right = _mm_add_epi32(_mm_srai_epi32(right, 3), shift);
+            // Saturating packs: to 16 bits (the values fit), then to 0..255.
+            const __m128i words = _mm_packs_epi32(left, right);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(samples + (4 * h + i) * stride),
+                             _mm_packus_epi16(words, words));
+        }
+    }
+#else
+    inverseDct(block);
+    for (int n = 0; n < 64; ++n) samples[(n / 8) * stride + n % 8] = sampleOf(block[n]);
+    std::memset(block, 0, 64 * sizeof(float));
+#endif
+}
+
+}  // namespace
+
+namespace {
+// The colour conversion as integer tables. With Y, Cb and Cr whole numbers and the
+// factors floats, every product and sum of the conversion in double is exact, so the
+// truncated result is the floor of the exact value, clamped: Y plus the floor of the
+// chroma term for red and blue, and for green the floor of its two terms together,
+// kept as whole multiples of 2^-25 (0.34414f is a multiple of 2^-25, 0.71414f of 2^-24).
+struct ColourTables {
+    int32_t red[256];      // floor(1.402f * (Cr - 128))
+    int32_t blue[256];     // floor(1.772f * (Cb - 128))
+    int64_t greenCb[256];  // -0.34414f * (Cb - 128) * 2^25
+    int64_t greenCr[256];  // -0.71414f * (Cr - 128) * 2^25
+    uint8_t clamp[1024];   // value v + 512, clamped to 0..255
+
+    ColourTables() {
+        for (int i = 0; i < 256; ++i) {
+            const double chroma = i - 128.0;
+            red[i] = static_cast<int32_t>(std::floor(double(1.402f) * chroma));
+            blue[i] = static_cast<int32_t>(std::floor(double(1.772f) * chroma));
+            greenCb[i] = static_cast<int64_t>(-(double(0.34414f) * chroma) * 33554432.0);
+            greenCr[i] = static_cast<int64_t>(-(double(0.71414f) * chroma) * 33554432.0);
+        }
+        for (int v = 0; v < 1024; ++v) clamp[v] = static_cast<uint8_t>(v < 512 ? 0 : v > 767 ? 255 : v - 512);
+    }
+};
+const ColourTables colourTables;
+
+// Writes R, G, B, 255 (each 0..255) to out[0..3] in one store.
+inline void storePixel(uint8_t* out, uint32_t r, uint32_t g, uint32_t b) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint32_t pixel = r | g << 8 | b << 16 | 0xFF000000u;
+#else
+    const uint32_t pixel = r << 24 | g << 16 | b << 8 | 0xFFu;
+#endif
+    std::memcpy(out, &pixel, 4);
+}
+
+// One pixel from Y, Cb, Cr to R, G, B, 255: the same bytes as
+// int(y + 1.402f * cr), int(y - 0.34414f * cb - 0.71414f * cr), int(y + 1.772f * cb)
+// in double with cb, cr less 128, clamped to 0..255.
+inline void rgbaOf(int y, int cb, int cr, uint8_t* out) {
+    const ColourTables& t = colourTables;
+    y += 512;
+    const uint32_t r = t.clamp[y + t.red[cr]];
+    const uint32_t g = t.clamp[y + static_cast<int>((t.greenCb[cb] + t.greenCr[cr]) >> 25)];
+    const uint32_t b = t.clamp[y + t.blue[cb]];
+    storePixel(out, r, g, b);
+}
+
+// The samples of one MCU, a plane per component at that component's resolution.
+struct McuPlanes {
+    alignas(16) uint8_t samples[3][32 * 32];
+    int width[3];  // samples per row: 8 x the component's horizontal sampling
+};
+
+#if defined(__SSE2__)
+// Eight pixels from eight sums each of red, green and blue (16-bit lanes, clamped to
+// 0..255 by the saturating pack) to RGBA at `out`.
+inline void storeEight(uint8_t* out, __m128i red, __m128i green, __m128i blue) {
+    const __m128i r = _mm_packus_epi16(red, red), g = _mm_packus_epi16(green, green);
+    const __m128i b = _mm_packus_epi16(blue, blue);
+    const __m128i rg = _mm_unpacklo_epi8(r, g), ba = _mm_unpacklo_epi8(b, _mm_set1_epi8(-1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(rg, ba));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(rg, ba));
+}
+
+// The MCU's whole rows of pixels eight at a time, for chroma at full or half width with
+// both chroma components sampled alike: the chroma terms of rgbaOf once per chroma
+// sample, then Y plus each term in 16-bit lanes (exact: -227..481).
+void writeMcuRows(JpegDecoder& d, const McuPlanes& m, int left, int top, int rows, const int* hRepeat,
+                  const int* vRepeat) {
+    const ColourTables& t = colourTables;
+    const int chromaWidth = m.width[1], chromaRows = (rows + vRepeat[1] - 1) / vRepeat[1];
+    alignas(16) int16_t terms[3][32 * 32];  // red, green, blue term per chroma sample
+    for (int i = 0; i < chromaRows * chromaWidth; ++i) {
+        const int cb = m.samples[1][i], cr = m.samples[2][i];
+        terms[0][i] = static_cast<int16_t>(t.red[cr]);
+        terms[1][i] = static_cast<int16_t>((t.greenCb[cb] + t.greenCr[cr]) >> 25);
+        terms[2][i] = static_cast<int16_t>(t.blue[cb]);
+    }
+    const int width = m.width[0];
+    const __m128i zero = _mm_setzero_si128();
+    for (int r = 0; r < rows; ++r) {
+        uint8_t* out = d.pixels + (static_cast<size_t>(top + r) * d.width + left) * 4;
+        const uint8_t* y = m.samples[0] + r * width;
+        const int chromaRow = (r / vRepeat[1]) * chromaWidth;
+        for (int x = 0; x < width; x += 8, out += 32) {
+            const __m128i luma = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
+            __m128i term[3];
+            for (int k = 0; k < 3; ++k) {
+                const int16_t* p = terms[k] + chromaRow + x / hRepeat[1];
+                if (hRepeat[1] == 1) {
+                    term[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+                } else {
+                    const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+                    term[k] = _mm_unpacklo_epi16(four, four);
                 }
             }
+            storeEight(out, _mm_add_epi16(luma, term[0]), _mm_add_epi16(luma, term[1]),
+                       _mm_add_epi16(luma, term[2]));
         }
+    }
+}
+#endif
+
+// Writes the pixels of the MCU at (left, top) from its planes, inside the image only.
+void writeMcu(JpegDecoder& d, const McuPlanes& m, int left, int top, int mcuWidth, int mcuHeight,
+              const int* hRepeat, const int* vRepeat) {
+    const int columns = left + mcuWidth <= d.width ? mcuWidth : d.width - left;
+    const int rows = top + mcuHeight <= d.height ? mcuHeight : d.height - top;
+#if defined(__SSE2__)
+    if (d.componentCount == 3 && columns == mcuWidth && hRepeat[1] == hRepeat[2] && hRepeat[1] <= 2 &&
+        vRepeat[1] == vRepeat[2]) {
+        writeMcuRows(d, m, left, top, rows, hRepeat, vRepeat);
+        return;
+    }
+    if (d.componentCount == 1 && columns == 8) {
+        for (int r = 0; r < rows; ++r) {
+            const __m128i luma = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m.samples[0] + r * 8)), _mm_setzero_si128());
+            storeEight(d.pixels + (static_cast<size_t>(top + r) * d.width + left) * 4, luma, luma, luma);
+        }
+        return;
+    }
+#endif
+    uint8_t chromaColumn[3][32];  // sample column of each pixel column, by component
+    if (d.componentCount == 3)
+        for (int c = 1; c < 3; ++c)
+            for (int x = 0; x < columns; ++x) chromaColumn[c][x] = static_cast<uint8_t>(x / hRepeat[c]);
+    for (int r = 0; r < rows; ++r) {
+        uint8_t* out = d.pixels + (static_cast<size_t>(top + r) * d.width + left) * 4;
+        const uint8_t* y = m.samples[0] + r * m.width[0];
+        if (d.componentCount == 1) {
+            for (int x = 0; x < columns; ++x, out += 4) storePixel(out, y[x], y[x], y[x]);
+            continue;
+        }
+        const uint8_t* cb = m.samples[1] + (r / vRepeat[1]) * m.width[1];
+        const uint8_t* cr = m.samples[2] + (r / vRepeat[2]) * m.width[2];
+        for (int x = 0; x < columns; ++x, out += 4) rgbaOf(y[x], cb[chromaColumn[1][x]], cr[chromaColumn[2][x]], out);
+    }
 }
 }  // namespace
 
 void decodeScan() {
+    JpegDecoder& d = jpegDecoder;
     // Pixels per sample of each component: component 0 carries the largest factors.
     int hRepeat[3] = {1, 1, 1}, vRepeat[3] = {1, 1, 1};
     if (d.componentCount == 3)
@@ -353,23 +731,58 @@ void decodeScan() {
         }
     d.dcPredictors[0] = d.dcPredictors[1] = d.dcPredictors[2] = 0;
 
+    // Without memory for the data, the picture comes out as if the data ended at once.
+    if (!loadScanData(d.file)) d.dataEnded = true;
+    ScanState s;
+    s.reader = {scanData.bytes.data(), 0};
+    s.endBit = uint64_t(scanData.size) * 8;
+    s.resets = scanData.resets.data();
+    s.resetsEnd = s.resets + scanData.resets.size();
+    McuPlanes planes;
+    for (int c = 0; c < d.componentCount; ++c) {
+        s.dc[c].build(d.dcTables[d.components[c].dcTable]);
+        s.ac[c].build(d.acTables[d.components[c].acTable]);
+        planes.width[c] = d.components[c].hSampling * 8;
+    }
+
+    alignas(16) float block[64] = {};
     const int mcuWidth = d.components[0].hSampling * 8;    // pixels
     const int mcuHeight = d.components[0].vSampling * 8;   // pixels
     int64_t mcuIndex = 0;
     for (int y0 = 0; y0 < d.height; y0 += mcuHeight)
         for (int x0 = 0; x0 < d.width; x0 += mcuWidth, ++mcuIndex) {
-            // Each restart interval starts on a byte boundary: dropping the rest of the
-            // current byte makes the next fetch meet the restart marker, which resets
-            // the DC predictions.
-            if (d.restartInterval > 0 && mcuIndex % d.restartInterval == 0) d.bitPosition = 0;
+            // Each restart interval starts on a byte boundary: the rest of the current
+            // byte is dropped, so the next bit read comes after the restart marker.
+            if (d.restartInterval > 0 && mcuIndex % d.restartInterval == 0)
+                s.reader.position = (s.reader.position + 7) & ~uint64_t(7);
             for (int c = 0; c < d.componentCount; ++c)
                 for (int by = 0; by < d.components[c].vSampling; ++by)
                     for (int bx = 0; bx < d.components[c].hSampling; ++bx) {
-                        decodeBlock(c);
-                        inverseDct(block);
-                        writeBlock(c, x0 + bx * 8 * hRepeat[c], y0 + by * 8 * vRepeat[c],
-                                   hRepeat[c], vRepeat[c]);
+                        const int stride = planes.width[c];
+                        uint8_t* samples = planes.samples[c] + by * 8 * stride + bx * 8;
+                        bool full = false;
+                        if (!d.dataEnded) {
+                            full = readBlock(d, s, c, block);
+                            // A block that the data does not reach to its end comes
+                            // out all zero, that is mid-grey.
+                            if (s.reader.position > s.endBit) {
+                                d.dataEnded = true;
+                                if (full) std::memset(block, 0, sizeof block);
+                                full = false;
+                                block[0] = 0.0f;
+                            }
+                        }
+                        // With only a DC value, every sample of the inverse DCT is
+                        // that value exactly.
+                        if (full) {
+                            blockSamples(block, samples, stride);
+                        } else {
+                            const uint8_t value = sampleOf(block[0]);
+                            block[0] = 0.0f;
+                            for (int r = 0; r < 8; ++r) std::memset(samples + r * stride, value, 8);
+                        }
                     }
+            writeMcu(d, planes, x0, y0, mcuWidth, mcuHeight, hRepeat, vRepeat);
         }
 }
 
@@ -379,57 +792,22 @@ void inverseDct(float* b) {
         for (int line = 0; line < 8; ++line) {
             const int step = pass == 0 ? 8 : 1;
             float* p = pass == 0 ? b + line : b + line * 8;
-            const float i0 = p[0], i1 = p[step], i2 = p[2 * step], i3 = p[3 * step];
-            const float i4 = p[4 * step], i5 = p[5 * step], i6 = p[6 * step], i7 = p[7 * step];
-
-            const float t10 = i0 + i4, t11 = i0 - i4;
-            const float t13 = i2 + i6;
-            const float t12 = (i2 - i6) * 1.4142135f - t13;
-            const float e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
-
-            const float z13 = i5 + i3, z10 = i5 - i3, z11 = i1 + i7, z12 = i1 - i7;
-            const float o7 = z11 + z13;
-            const float a = (z11 - z13) * 1.4142135f;
-            const float z5 = (z10 + z12) * 1.847759f;
-            const float oddB = z12 * 1.0823922f - z5;
-            const float oddD = z5 - z10 * 2.613126f;
-            const float o6 = oddD - o7, o5 = a - o6, o4 = oddB + o5;
-
-            p[0] = e0 + o7;
-            p[7 * step] = e0 - o7;
-            p[step] = e1 + o6;
-            p[6 * step] = e1 - o6;
-            p[2 * step] = e2 + o5;
-            p[5 * step] = e2 - o5;
-            p[4 * step] = e3 + o4;
-            p[3 * step] = e3 - o4;
+            float v[8];
+            for (int i = 0; i < 8; ++i) v[i] = p[i * step];
+            idctPass(v, 1.4142135f, 1.847759f, 1.0823922f, 2.613126f);
+            for (int i = 0; i < 8; ++i) p[i * step] = v[i];
         }
 }
 
 void convertYCbCrToRgb() {
+    JpegDecoder& d = jpegDecoder;
     const size_t count = static_cast<size_t>(d.width) * d.height;
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t* p = d.pixels + i * 4;
-        const double y = p[0], cb = p[1] - 128.0, cr = p[2] - 128.0;
-        int rgb[3] = {static_cast<int>(y + double(1.402f) * cr),
-                      static_cast<int>(y - double(0.34414f) * cb - double(0.71414f) * cr),
-                      static_cast<int>(y + double(1.772f) * cb)};
-        for (int k = 0; k < 3; ++k)
-            p[k] = static_cast<uint8_t>(rgb[k] < 0 ? 0 : rgb[k] > 255 ? 255 : rgb[k]);
-        p[3] = 255;
-    }
-}
-
-void expandGrey() {
-    const size_t count = static_cast<size_t>(d.width) * d.height;
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t* p = d.pixels + i * 4;
-        p[1] = p[2] = p[0];
-        p[3] = 255;
-    }
+    uint8_t* p = d.pixels;
+    for (size_t i = 0; i < count; ++i, p += 4) rgbaOf(p[0], p[1], p[2], p);
 }
 
 bool decodeJpegStream(FILE* stream) {
+    JpegDecoder& d = jpegDecoder;
     resetDecoder();
     d.file = stream;
     if (!readHeaders()) return false;
@@ -440,13 +818,12 @@ bool decodeJpegStream(FILE* stream) {
         return false;
     }
     decodeScan();
-    if (d.componentCount == 1) expandGrey();
-    if (d.componentCount == 3) convertYCbCrToRgb();
     if (d.dataEnded) d.warning = "image data ends early; the rest of the picture is grey";
     return true;
 }
 
 void releaseJpegPixels() {
+    JpegDecoder& d = jpegDecoder;
     std::free(d.pixels);
     d.pixels = nullptr;
 }

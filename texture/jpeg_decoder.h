@@ -1,6 +1,7 @@
 // Our baseline JPEG decoder (sequential DCT, Huffman coded): one frame of one or three
 // components, one interleaved scan. Pure code: bytes from a FILE* in, RGBA pixels out;
-// no GL. Owns the one global decoder state `jpegDecoder`.
+// no GL. Owns the decoder state `jpegDecoder`, one per thread, so that pictures can be
+// decoded on several threads at once; everything here works on the calling thread's.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -50,7 +51,7 @@ struct JpegDecoder {
     const char* warning;      // what was wrong with a decode that still gave pixels; null when none
 };
 
-extern JpegDecoder jpegDecoder;
+extern thread_local JpegDecoder jpegDecoder;
 
 // Every field of jpegDecoder becomes zero (file handle and pixel pointer included).
 void resetDecoder();
@@ -75,20 +76,19 @@ int extendSign(int n, int v);
 // One Huffman code read with `table`: its symbol, or the 16 bits read when no code matches.
 int decodeHuffman(const HuffmanTable& table);
 
-// Decodes the whole scan into `pixels`: component c into byte c of each pixel.
-// Needs readHeaders() == 1 and width * height * 4 bytes at `pixels`. Blocks past the
-// end of the data are left mid-grey (all coefficients zero).
+// Decodes the whole scan into `pixels` as RGBA: a three-component picture converted
+// from YCbCr as convertYCbCrToRgb converts it, a one-component one as grey; alpha 255.
+// Needs readHeaders() == 1 and width * height * 4 bytes at `pixels`; reads the rest of
+// the stream. Blocks past the end of the data are left mid-grey (all coefficients zero).
 void decodeScan();
 // Floating-point AAN inverse DCT of coefficients prescaled by aanScale, in place.
 // Yields eight times the samples.
 void inverseDct(float* block);
 // Every pixel from Y, Cb, Cr in bytes 0..2 to R, G, B, 255.
 void convertYCbCrToRgb();
-// Every pixel of a one-component image to grey, alpha 255.
-void expandGrey();
 
 // One whole decode of `stream` (already open, read from its current position):
-// reset, headers, pixel buffer, scan, colour. On success returns true with
+// reset, headers, pixel buffer, scan. On success returns true with
 // jpegDecoder.pixels holding RGBA (alpha 255) allocated with malloc, to be released
 // by the caller with releaseJpegPixels(); jpegDecoder.file is `stream`, still open.
 // A scan whose data ends early still succeeds, with `warning` set. On failure returns

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/texture/jpeg_test_util.h"
 #include "texture/jpeg_decoder.h"
@@ -252,6 +253,40 @@ TEST(JpegColour, YCbCrTriplesTruncateAndClamp) {
     convertYCbCrToRgb();
     const uint8_t expected[] = {240, 28, 100, 255, 0, 44, 0, 255, 128, 128, 128, 255, 255, 120, 255, 255};
     EXPECT_EQ(0, std::memcmp(pixels, expected, sizeof pixels));
+    jpegDecoder.pixels = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+// The colour conversion as written in double, truncated and clamped: what every
+// conversion of the decoder must reproduce exactly.
+uint8_t clampedChannel(double v) {
+    const int i = static_cast<int>(v);
+    return static_cast<uint8_t>(i < 0 ? 0 : i > 255 ? 255 : i);
+}
+
+TEST(JpegColour, EveryYCbCrTripleConvertsExactlyAsInDouble) {
+    std::vector<uint8_t> pixels(256 * 256 * 4);
+    resetDecoder();
+    jpegDecoder.width = 256;
+    jpegDecoder.height = 256;
+    for (int y = 0; y < 256; ++y) {
+        for (int i = 0; i < 256 * 256; ++i) {
+            pixels[i * 4] = uint8_t(y), pixels[i * 4 + 1] = uint8_t(i >> 8), pixels[i * 4 + 2] = uint8_t(i);
+            pixels[i * 4 + 3] = 0;
+        }
+        jpegDecoder.pixels = pixels.data();
+        convertYCbCrToRgb();
+        for (int i = 0; i < 256 * 256; ++i) {
+            const double cb = (i >> 8) - 128.0, cr = (i & 255) - 128.0;
+            const uint8_t expected[4] = {clampedChannel(y + double(1.402f) * cr),
+                                         clampedChannel(y - double(0.34414f) * cb - double(0.71414f) * cr),
+                                         clampedChannel(y + double(1.772f) * cb), 255};
+            ASSERT_EQ(0, std::memcmp(&pixels[i * 4], expected, 4)) << y << " " << (i >> 8) << " " << (i & 255);
+        }
+    }
     jpegDecoder.pixels = nullptr;
 }
 
