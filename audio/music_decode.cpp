@@ -1,14 +1,20 @@
-// Load-time decoding of a whole MP3 image: libmpg123 reads it from memory through our
-// own reader, hands out stereo float frames with encoder delay and padding trimmed, and
-// libsoxr brings a track at another rate to 44.1 kHz once.
+// Decoding of a whole MP3 image, at once or on a thread of its own: libmpg123 reads it
+// from memory through our own reader, hands out stereo float frames with encoder delay
+// and padding trimmed, and libsoxr brings a track at another rate to 44.1 kHz once.
 #include <mpg123.h>
 #include <soxr.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <system_error>
 
 #include "audio/music_track.h"
 
@@ -81,7 +87,10 @@ struct DecoderHandle {
     }
 };
 
-bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std::string* reason) {
+// Decodes into `track`. With a background `job`, a track of known length at MUSIC_RATE is
+// written in place and published piece by piece; any other comes whole at the end.
+bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std::string* reason,
+                 MusicDecode* job) {
     setReason(reason, "");
     if (!data || size == 0) {
         setReason(reason, "empty file");
@@ -137,14 +146,28 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
     const bool exactLength = encoderDelay >= 0 && expected > 0;
     if (expected > 0) samples.reserve(static_cast<size_t>(expected) * 2);
 
-    unsigned char chunk[1 << 16];
+    unsigned char chunk[1 << 16];  // one piece: 8192 stereo float frames
     std::string damage;
+    bool inPlace = false;  // writing into track.samples, sized for the whole track
+    size_t written = 0;    // values written in place
     for (;;) {
+        if (job && job->cancelled.load(std::memory_order_relaxed)) break;
         size_t got = 0;
         const int status = mpg123_read(mh, chunk, sizeof chunk, &got);
         if (got > 0 && rate > 0) {
             const float* s = reinterpret_cast<const float*>(chunk);
-            samples.insert(samples.end(), s, s + got / sizeof(float));
+            size_t count = got / sizeof(float);
+            if (inPlace) {
+                // Never past the known length; the decoder stops there anyway.
+                count = std::min(count, track.samples.size() - written);
+                std::copy(s, s + count, track.samples.begin() + written);
+                written += count;
+                track.frameCount.store(static_cast<int64_t>(written / 2), std::memory_order_release);
+                if (job->pieceDelayUs > 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(job->pieceDelayUs));
+            } else {
+                samples.insert(samples.end(), s, s + count);
+            }
         }
         if (status == MPG123_OK) continue;
         if (status == MPG123_NEW_FORMAT) {
@@ -154,6 +177,14 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
                 setReason(reason, "the MP3 decoder offers no stereo float output");
                 return false;
             }
+            if (job && exactLength && rate == MUSIC_RATE) {
+                // Sized before the first piece is published, never again after: readers
+                // may hold on to it. NaN marks what is not decoded yet, so that reading
+                // it anywhere would show.
+                track.samples.assign(static_cast<size_t>(expected) * 2, std::nanf(""));
+                track.channels = 2;
+                inPlace = true;
+            }
             continue;
         }
         if (status == MPG123_DONE) break;
@@ -162,24 +193,48 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         break;
     }
 
-    if (samples.empty()) {
+    if (inPlace ? written == 0 : samples.empty()) {
         setReason(reason, "no MPEG audio found");
         return false;
     }
-    const size_t decodedFrames = samples.size() / 2;
+    const size_t decodedFrames = (inPlace ? written : samples.size()) / 2;
     if (damage.empty() && exactLength && decodedFrames < static_cast<size_t>(expected)) {
         char text[96];
         std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
                       double(decodedFrames) / rate, double(expected) / rate);
         damage = text;
     }
-    if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;
-
-    track.samples.swap(samples);
-    track.channels = 2;
-    track.frameCount = static_cast<int64_t>(track.samples.size() / 2);
+    if (!inPlace) {
+        if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;
+        track.samples.swap(samples);
+        track.channels = 2;
+        track.frameCount.store(static_cast<int64_t>(track.samples.size() / 2), std::memory_order_release);
+    }
     setReason(reason, damage);
     return true;
+}
+
+// The body of a background decode's thread. It runs at a lower priority (nice + 10,
+// this thread only on Linux): it is far ahead of playback within a fraction of a second
+// anyway, and the start-up and frames it shares the processors with must not wait.
+void runDecode(MusicDecode* job, const unsigned char* data, size_t size) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+    std::string reason;
+    bool ok = false;
+    try {
+        ok = decodeImage(data, size, job->track, &reason, job);
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    }
+    // Only a decode that never published a frame can fail, so nobody reads the track yet.
+    if (!ok && job->track.frameCount.load(std::memory_order_relaxed) == 0) job->track = MusicTrack();
+    // The line comes before `finished`: whoever sees the decode ended sees it printed.
+    std::lock_guard<std::mutex> hold(job->reportLock);
+    if (ok && !reason.empty() && !job->reportPath.empty() && !job->cancelled.load(std::memory_order_relaxed))
+        std::fprintf(stderr, "velmora: %s: %s; playing what decoded\n", job->reportPath.c_str(), reason.c_str());
+    job->ok = ok;
+    job->reason = reason;
+    job->finished.store(true, std::memory_order_release);
 }
 
 }  // namespace
@@ -187,7 +242,7 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
 bool decodeMusic(const unsigned char* data, size_t size, MusicTrack& track, std::string* reason) {
     track = MusicTrack();
     try {
-        return decodeImage(data, size, track, reason);
+        return decodeImage(data, size, track, reason, nullptr);
     } catch (const std::bad_alloc&) {
         track = MusicTrack();
         setReason(reason, "out of memory");
@@ -195,12 +250,37 @@ bool decodeMusic(const unsigned char* data, size_t size, MusicTrack& track, std:
     }
 }
 
+bool startMusicDecode(const unsigned char* data, size_t size, MusicDecode& decode) {
+    stopMusicDecode(decode);
+    decode.track = MusicTrack();
+    decode.finished = false;
+    decode.cancelled = false;
+    try {
+        decode.thread = std::thread(runDecode, &decode, data, size);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void stopMusicDecode(MusicDecode& decode) {
+    if (!decode.thread.joinable()) return;
+    decode.cancelled = true;
+    decode.thread.join();
+}
+
+void waitForMusicFrames(const MusicDecode& decode, int64_t frame) {
+    while (!decode.finished.load(std::memory_order_acquire) &&
+           decode.track.frameCount.load(std::memory_order_acquire) < frame)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
 void copyTrackFrames(const MusicTrack& track, int64_t position, int64_t frames, int outChannels,
                      float* out) {
     std::fill(out, out + frames * outChannels, 0.0f);
     const int channels = track.channels;
     const int64_t first = std::max<int64_t>(position, 0);
-    const int64_t end = std::min<int64_t>(position + frames, track.frameCount);
+    const int64_t end = std::min<int64_t>(position + frames, track.frameCount.load(std::memory_order_acquire));
     if (first >= end || channels <= 0) return;
     float* o = out + (first - position) * outChannels;
     const float* s = &track.samples[static_cast<size_t>(first) * channels];

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -38,60 +39,171 @@ bool MusicPlayer::initMusic() {
     return true;
 }
 
+namespace {
+
+// Reads the whole file at `path` into a new buffer (its size plus one spare byte). False,
+// with the reason, when it cannot be read.
+bool readMusicFile(const char* path, unsigned char*& buffer, size_t& size, std::string& reason) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    if (length < 0) {
+        std::fclose(file);
+        reason = "cannot find its length";
+        return false;
+    }
+    buffer = new (std::nothrow) unsigned char[static_cast<size_t>(length) + 1];
+    if (!buffer) {
+        std::fclose(file);
+        reason = "out of memory";
+        return false;
+    }
+    size = std::fread(buffer, 1, static_cast<size_t>(length), file);
+    std::fclose(file);
+    return true;
+}
+
+// A prefetch's decode is stopped before the image it reads from goes.
+void deletePrefetch(MusicPrefetch* ahead) {
+    if (!ahead) return;
+    delete ahead->stream;
+    delete[] ahead->buffer;
+    delete ahead;
+}
+
+// Empties `slot` of `player`.
+void clearSlot(MusicPlayer& player, int slot) {
+    // The slot's old track may be on the device: take it off before freeing it, and stop
+    // its decode before freeing the image it reads.
+    if (slot == player.playingSlot) player.stopStream(slot);
+    delete player.streams[slot];
+    player.streams[slot] = nullptr;
+    delete[] player.buffers[slot];
+    player.buffers[slot] = nullptr;
+}
+
+// Puts a decoded or decoding stream into `slot`, which must be empty.
+void installStream(MusicPlayer& player, int slot, MusicStream* stream) {
+    player.streams[slot] = stream;
+    // The first spectrum on this thread sets up its FFT tables; do it now, not in a frame.
+    computeSpectrum(stream->decode.track, 0, spectrumUnit.values);
+    std::fill(std::begin(spectrumUnit.values), std::end(spectrumUnit.values), 0.0f);
+}
+
+// loadStream of a prefetched file: as loadStream reports and results.
+bool takeOverPrefetch(MusicPlayer& player, int slot) {
+    MusicPrefetch* ahead = player.prefetches[slot];
+    player.prefetches[slot] = nullptr;
+    if (!ahead->stream) {  // the file could not be read: the slot stays as it was
+        reportMusic(ahead->path.c_str(), ahead->failure);
+        deletePrefetch(ahead);
+        return false;
+    }
+    clearSlot(player, slot);
+    player.buffers[slot] = ahead->buffer;
+    MusicStream* stream = ahead->stream;
+    const std::string path = ahead->path;
+    ahead->buffer = nullptr;
+    ahead->stream = nullptr;
+    deletePrefetch(ahead);
+
+    // Until the first piece is there or the decode has ended; damage found after this
+    // the decode reports itself.
+    MusicDecode& decode = stream->decode;
+    waitForMusicFrames(decode, 1);
+    bool finished, ok = true;
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> hold(decode.reportLock);
+        finished = decode.finished.load(std::memory_order_acquire);
+        if (finished) {
+            ok = decode.ok;
+            reason = decode.reason;
+        } else {
+            decode.reportPath = path;
+        }
+    }
+    if (!ok) {
+        reportMusic(path.c_str(), reason);
+        delete stream;
+        delete[] player.buffers[slot];
+        player.buffers[slot] = nullptr;
+        return false;
+    }
+    if (!reason.empty()) reportMusic(path.c_str(), reason + "; playing what decoded");
+    installStream(player, slot, stream);
+    return true;
+}
+
+}  // namespace
+
 bool MusicPlayer::loadStream(int slot, const char* path) {
     if (!validSlot(slot)) {
         reportMusic(path, "no music slot " + std::to_string(slot));
         return false;
     }
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        reportMusic(path, std::strerror(errno));
-        return false;
-    }
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    if (size < 0) {
-        std::fclose(file);
-        reportMusic(path, "cannot find its length");
-        return false;
-    }
+    if (prefetches[slot] && prefetches[slot]->path == path) return takeOverPrefetch(*this, slot);
 
-    // The slot's old track may be on the device: take it off before freeing it.
-    if (slot == playingSlot) stopStream(slot);
-    delete streams[slot];
-    streams[slot] = nullptr;
-    delete[] buffers[slot];
-    buffers[slot] = new (std::nothrow) unsigned char[static_cast<size_t>(size) + 1];
-    if (!buffers[slot]) {
-        std::fclose(file);
-        reportMusic(path, "out of memory");
+    unsigned char* buffer = nullptr;
+    size_t size = 0;
+    std::string reason;
+    if (!readMusicFile(path, buffer, size, reason)) {
+        reportMusic(path, reason);
         return false;
     }
-    const size_t read = std::fread(buffers[slot], 1, static_cast<size_t>(size), file);
-    std::fclose(file);
+    clearSlot(*this, slot);
+    buffers[slot] = buffer;
 
     MusicStream* stream = new (std::nothrow) MusicStream();
-    std::string reason;
-    if (!stream || !decodeMusic(buffers[slot], read, stream->track, &reason)) {
+    if (!stream || !decodeMusic(buffers[slot], size, stream->decode.track, &reason)) {
         reportMusic(path, stream ? reason : "out of memory");
         delete stream;
         delete[] buffers[slot];
         buffers[slot] = nullptr;
         return false;
     }
+    stream->decode.ok = true;
+    stream->decode.finished = true;
     if (!reason.empty()) reportMusic(path, reason + "; playing what decoded");
-    streams[slot] = stream;
-
-    // The first spectrum on this thread sets up its FFT tables; do it now, not in a frame.
-    computeSpectrum(stream->track, 0, spectrumUnit.values);
-    std::fill(std::begin(spectrumUnit.values), std::end(spectrumUnit.values), 0.0f);
+    installStream(*this, slot, stream);
     return true;
+}
+
+
+void MusicPlayer::prefetchStream(int slot, const char* path, int pieceDelayUs) {
+    if (!validSlot(slot)) return;
+    deletePrefetch(prefetches[slot]);
+    prefetches[slot] = nullptr;
+    MusicPrefetch* ahead = new (std::nothrow) MusicPrefetch();
+    if (!ahead) return;
+    ahead->path = path;
+    size_t size = 0;
+    if (readMusicFile(path, ahead->buffer, size, ahead->failure)) {
+        ahead->stream = new (std::nothrow) MusicStream();
+        if (ahead->stream) {
+            ahead->stream->decode.pieceDelayUs = pieceDelayUs;
+            if (!startMusicDecode(ahead->buffer, size, ahead->stream->decode)) {
+                delete ahead->stream;
+                ahead->stream = nullptr;
+            }
+        }
+        // Without a decode thread, loadStream reads and decodes as usual.
+        if (!ahead->stream) {
+            deletePrefetch(ahead);
+            return;
+        }
+    }
+    prefetches[slot] = ahead;
 }
 
 void MusicPlayer::playStream(int slot, int position) {
     if (!validSlot(slot) || !streams[slot] || !soundDeviceOpen()) return;
-    playSound(&streams[slot]->track, std::max(position, 0));
+    playSound(&streams[slot]->decode.track, std::max(position, 0));
     playingSlot = slot;
     channels[slot] = 0;  // the device has one output channel
 }
@@ -104,18 +216,20 @@ void MusicPlayer::stopStream(int slot) {
 
 const float* MusicPlayer::spectrum() {
     float* values = spectrumUnit.values;
-    const MusicTrack* heard = nullptr;
+    const MusicStream* heard = nullptr;
     int64_t frame = 0;
     if (listening) {
-        heard = track(0);
+        heard = streams[0];
         frame = listeningFrame;
     } else if (fftUnit && fftUnit->active && playingSlot >= 0 && playingTrack()) {
-        heard = playingTrack();
+        heard = streams[playingSlot];
         frame = heardFrame();
     }
-    if (heard)
-        computeSpectrum(*heard, frame, values);
-    else
+    if (heard) {
+        // The analysis window reaches half a window past the frame.
+        waitForMusicFrames(heard->decode, frame + SPECTRUM_WINDOW / 2);
+        computeSpectrum(heard->decode.track, frame, values);
+    } else
         std::fill(values, values + SPECTRUM_SIZE, 0.0f);
     return values;
 }
@@ -130,10 +244,9 @@ void MusicPlayer::releaseMusic() {
     // The callback reads the playing track: take it off the device before freeing it.
     if (playingSlot >= 0) stopStream(playingSlot);
     for (int slot = 0; slot < MUSIC_SLOTS; ++slot) {
-        delete streams[slot];
-        streams[slot] = nullptr;
-        delete[] buffers[slot];
-        buffers[slot] = nullptr;
+        clearSlot(*this, slot);
+        deletePrefetch(prefetches[slot]);
+        prefetches[slot] = nullptr;
     }
 }
 
@@ -143,5 +256,5 @@ void MusicPlayer::setListeningPosition(int64_t frame) {
 }
 
 const MusicTrack* MusicPlayer::track(int slot) const {
-    return validSlot(slot) && streams[slot] ? &streams[slot]->track : nullptr;
+    return validSlot(slot) && streams[slot] ? &streams[slot]->decode.track : nullptr;
 }

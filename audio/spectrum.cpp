@@ -37,8 +37,9 @@ struct SpectrumTables {
 void computeSpectrum(const MusicTrack& track, int64_t frame, float out[SPECTRUM_SIZE]) {
     std::fill(out, out + SPECTRUM_SIZE, 0.0f);
     const int channels = track.channels;
-    if (frame < 0 || frame >= track.frameCount || channels <= 0 ||
-        track.samples.size() < static_cast<size_t>(track.frameCount) * channels)
+    const int64_t frameCount = track.frameCount.load(std::memory_order_acquire);
+    if (frame < 0 || frame >= frameCount || channels <= 0 ||
+        track.samples.size() < static_cast<size_t>(frameCount) * channels)
         return;
 
     thread_local SpectrumTables tables;
@@ -51,7 +52,7 @@ void computeSpectrum(const MusicTrack& track, int64_t frame, float out[SPECTRUM_
     for (int n = 0; n < SPECTRUM_WINDOW; ++n) {
         const int64_t f = first + n;
         float sum = 0.0f;
-        if (f >= 0 && f < track.frameCount) {
+        if (f >= 0 && f < frameCount) {
             const float* s = &track.samples[static_cast<size_t>(f) * channels];
             for (int c = 0; c < channels; ++c) sum += s[c];
         }

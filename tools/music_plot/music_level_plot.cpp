@@ -76,7 +76,7 @@ void drawPanel(Canvas& canvas, const Panel& p, const MusicTrack& track, const st
         const int64_t f0 = int64_t((p.t0 + (p.t1 - p.t0) * column / p.w) * MUSIC_RATE);
         const int64_t f1 = int64_t((p.t0 + (p.t1 - p.t0) * (column + 1) / p.w) * MUSIC_RATE);
         float peak = 0.0f;
-        for (int64_t f = std::max<int64_t>(f0, 0); f < std::min(f1, track.frameCount); ++f)
+        for (int64_t f = std::max<int64_t>(f0, 0); f < std::min<int64_t>(f1, track.frameCount); ++f)
             peak = std::max(peak, std::fabs(0.5f * (track.samples[2 * f] + track.samples[2 * f + 1])));
         const int height = int(peak * (p.h - 1));
         canvas.fillRect(p.x + column, p.y + p.h - height, 1, height, WAVE);
