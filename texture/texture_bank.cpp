@@ -1,14 +1,18 @@
 // The texture bank: GL textures loaded once from JPEG files under "textures/", a mask
-// file's first channel optionally becoming alpha. Owns `textureBank` and tex...Id.
+// file's first channel optionally becoming alpha. Owns `textureBank`, tex...Id and the
+// start-up textures' decoding thread with its results.
 #include "texture/texture_bank.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "texture/jpeg_decoder.h"
 
@@ -42,9 +46,83 @@ bool formatPath(char (&path)[PATH_SIZE], const char* name) {
     return false;
 }
 
+// The files of the start-up loads, in the order the loads decode them.
+constexpr int PREFETCH_FILES = 14;
+const char* const prefetchPaths[PREFETCH_FILES] = {
+    "textures/tex1.jpg", "textures/tex2mask.jpg", "textures/tex2.jpg", "textures/tex3.jpg",
+    "textures/tex5.jpg", "textures/tex5.jpg", "textures/tex6.jpg", "textures/tex7.jpg",
+    "textures/tex8mask.jpg", "textures/tex8.jpg", "textures/tex9mask.jpg", "textures/tex9.jpg",
+    "textures/tex10.jpg", "textures/tex11.jpg"};
+
+// What decodeTextureFile left in the decoding thread's jpegDecoder for one file.
+struct DecodedPicture {
+    bool ok;
+    bool taken;  // handed to a load (main thread only)
+    int32_t width, height;  // pixels
+    uint8_t* pixels;        // malloc'd RGBA; null when not decoded
+    const char* failure;    // literals or strerror text: valid on any thread
+    const char* warning;
+};
+
+// The decoding thread writes picture i, then raises `decoded` past i (release); the main
+// thread reads picture i only after seeing that (acquire).
+struct TexturePrefetch {
+    DecodedPicture pictures[PREFETCH_FILES] = {};
+    std::atomic<int> decoded{0};
+    std::thread thread;
+    bool started = false;  // main thread only
+
+    // Waits for the thread and frees what no load took.
+    void finish() {
+        if (thread.joinable()) thread.join();
+        for (DecodedPicture& p : pictures) {
+            if (!p.taken) std::free(p.pixels);
+            p = DecodedPicture();
+        }
+        decoded = 0;
+        started = false;
+    }
+    ~TexturePrefetch() { finish(); }
+};
+TexturePrefetch texturePrefetch;
+
+void decodePrefetchFiles() {
+    for (int i = 0; i < PREFETCH_FILES; ++i) {
+        DecodedPicture& p = texturePrefetch.pictures[i];
+        p.ok = decodeTextureFile(prefetchPaths[i]);
+        p.width = jpegDecoder.width;
+        p.height = jpegDecoder.height;
+        p.pixels = p.ok ? jpegDecoder.pixels : nullptr;
+        p.failure = jpegDecoder.failure;
+        p.warning = jpegDecoder.warning;
+        jpegDecoder.pixels = nullptr;
+        texturePrefetch.decoded.store(i + 1, std::memory_order_release);
+    }
+}
+
+// Decodes `path` as decodeTextureFile does, or takes its prefetched result into this
+// thread's jpegDecoder as decodeTextureFile would have left it.
+bool decodeOrTakePrefetched(const char* path) {
+    TexturePrefetch& ahead = texturePrefetch;
+    for (int i = 0; ahead.started && i < PREFETCH_FILES; ++i) {
+        DecodedPicture& p = ahead.pictures[i];
+        if (p.taken || std::strcmp(prefetchPaths[i], path) != 0) continue;
+        while (ahead.decoded.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+        p.taken = true;
+        resetDecoder();
+        jpegDecoder.width = p.width;
+        jpegDecoder.height = p.height;
+        jpegDecoder.pixels = p.pixels;
+        jpegDecoder.failure = p.failure;
+        jpegDecoder.warning = p.warning;
+        return p.ok;
+    }
+    return decodeTextureFile(path);
+}
+
 // Decodes `path`, reporting a failure or a damaged image. Returns true with pixels.
 bool decodeReporting(const char* path) {
-    const bool ok = decodeTextureFile(path);
+    const bool ok = decodeOrTakePrefetched(path);
     if (!ok) report(path, jpegDecoder.failure);
     else if (jpegDecoder.warning) report(path, jpegDecoder.warning);
     return ok;
@@ -186,4 +264,16 @@ void loadStartupTextures() {
     tex9Id = textureBank->loadTextureWithMask("tex9.jpg", "tex9mask.jpg", GL_LINEAR);
     tex10Id = textureBank->loadTexture("tex10.jpg", GL_LINEAR);
     tex11Id = textureBank->loadTexture("tex11.jpg", GL_LINEAR);
+    texturePrefetch.finish();
+}
+
+void prefetchStartupTextures() {
+    TexturePrefetch& ahead = texturePrefetch;
+    if (ahead.started) return;
+    try {
+        ahead.thread = std::thread(decodePrefetchFiles);
+        ahead.started = true;
+    } catch (const std::system_error&) {
+        // No thread: every load decodes its own file.
+    }
 }

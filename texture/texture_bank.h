@@ -32,6 +32,13 @@ extern int tex1Id, tex2Id, tex3Id, tex5Id, tex6Id, tex7Id, tex8Id, tex9Id, tex10
 // The ten start-up loads, in their fixed order, into the tex...Id globals.
 void loadStartupTextures();
 
+// Starts decoding the files of the ten start-up loads on a thread of its own, in the
+// order the loads read them (masks first), so that they can run before the GL context
+// exists. A load then takes its file's decoded pixels, waiting for them if need be,
+// instead of decoding it, and uploads and reports exactly as it would have; files no
+// load asks for are dropped when loadStartupTextures ends. Prints nothing itself.
+void prefetchStartupTextures();
+
 // Decodes the JPEG file at `path` as every load does: on success jpegDecoder.pixels
 // holds width x height RGBA pixels (alpha 255), to be freed with releaseJpegPixels(),
 // and jpegDecoder.warning may say what was wrong; on failure jpegDecoder.failure says

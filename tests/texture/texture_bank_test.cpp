@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/gl_test.h"
 #include "tests/texture/jpeg_test_util.h"
@@ -116,6 +117,56 @@ TEST_F(TextureBankTest, StartupLoadsTakeIndicesZeroToNineAndTheirFormats) {
     bank->bindTexture(tex8Id);  // failed mask: no image, filters still set
     EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 0);
     EXPECT_EQ(boundParameter(GL_TEXTURE_MIN_FILTER), GL_LINEAR);
+}
+
+// Every start-up texture as GL holds it, and what the loads printed.
+struct StartupResult {
+    std::vector<Image> images;
+    std::string errors;
+};
+
+StartupResult loadStartup(TextureBank& bank, bool prefetch) {
+    StartupResult result;
+    textureBank = &bank;
+    testing::internal::CaptureStderr();
+    if (prefetch) prefetchStartupTextures();
+    loadStartupTextures();
+    result.errors = testing::internal::GetCapturedStderr();
+    textureBank = nullptr;
+    for (int id : {tex1Id, tex2Id, tex3Id, tex5Id, tex6Id, tex7Id, tex8Id, tex9Id, tex10Id, tex11Id}) {
+        bank.bindTexture(id);
+        result.images.push_back(boundImage());
+    }
+    return result;
+}
+
+TEST_F(TextureBankTest, PrefetchedStartupLoadsGiveTheSameTexturesAndLines) {
+    install("ycc420-37x29", "tex1.jpg");
+    install("ycc444-37x29", "tex2.jpg");
+    install("grey-37x29", "tex2mask.jpg");
+    install("ycc422-37x29", "tex5.jpg");
+    install("ycc420-restart-row-45x35", "tex6.jpg");
+    install("ycc420-37x29", "tex8.jpg");  // its mask is missing
+    install("ycc444-37x29", "tex9.jpg");
+    install("grey-23x17", "tex9mask.jpg");  // another size
+    install("ycc420-optimized-50x42", "tex11.jpg");
+    // Cut short: a damaged picture that still loads, with its line.
+    const std::string whole = (testsDir / "data" / "ycc420-optimized-50x42.jpg").string();
+    fs::copy_file(whole, workDir / "textures" / "tex10.jpg");
+    fs::resize_file(workDir / "textures" / "tex10.jpg", fs::file_size(whole) / 2);
+
+    const auto plain = std::make_unique<TextureBank>();
+    const StartupResult expected = loadStartup(*plain, false);
+    const StartupResult prefetched = loadStartup(*bank, true);
+    EXPECT_EQ(prefetched.errors, expected.errors);
+    EXPECT_NE(expected.errors.find("tex10.jpg: image data ends early"), std::string::npos) << expected.errors;
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(prefetched.images[i].width, expected.images[i].width);
+        EXPECT_EQ(prefetched.images[i].height, expected.images[i].height);
+        EXPECT_TRUE(prefetched.images[i].pixels == expected.images[i].pixels);
+    }
+    EXPECT_GT(expected.images[9].width, 0);
 }
 
 TEST_F(TextureBankTest, ANameAlreadyLoadedReturnsItsEntryAndTouchesNothing) {
