@@ -41,6 +41,11 @@ void windowProc(const WindowMessage& message) {
     }
 }
 
+void prefetchAssets() {
+    prefetchStartupTextures();
+    musicPlayer.prefetchStream(0, "music.mp3");
+}
+
 void loadDemo() {
     textureBank = new TextureBank();
     loadStartupTextures();

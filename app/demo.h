@@ -7,6 +7,11 @@
 // window and quits, everything else is ignored.
 void windowProc(const WindowMessage& message);
 
+// Starts, on threads of their own, the work start-up can do before the display is open:
+// decoding the ten textures' files and the music. Run first; nothing is shown, played or
+// reported earlier than without it.
+void prefetchAssets();
+
 // Start-up after the display is open, up to the font: the texture bank and its ten
 // loads, the black frame, the scene set-ups and line smoothing.
 void loadDemo();

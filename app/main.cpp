@@ -4,6 +4,7 @@
 #include "app/timeline.h"
 
 int main(int, char**) {
+    prefetchAssets();
     if (!openDisplay(windowClassName, screenWidth, screenHeight, 32)) return 1;
     clockSource = platformClockMs;
     loadDemo();
