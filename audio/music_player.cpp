@@ -116,12 +116,11 @@ bool takeOverPrefetch(MusicPlayer& player, int slot) {
     // the decode reports itself.
     MusicDecode& decode = stream->decode;
     waitForMusicFrames(decode, 1);
-    bool finished, ok = true;
+    bool ok = true;
     std::string reason;
     {
         std::lock_guard<std::mutex> hold(decode.reportLock);
-        finished = decode.finished.load(std::memory_order_acquire);
-        if (finished) {
+        if (decode.finished.load(std::memory_order_acquire)) {
             ok = decode.ok;
             reason = decode.reason;
         } else {
