@@ -120,8 +120,10 @@ void BitmapFont::printText(const char* format, ...) {
     va_start(args, format);
     const int formatted = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    // The text ends at its first zero byte: "%c" with 0 formats to an empty text.
     if (formatted <= 0) return;
-    const int length = formatted < TEXT_BUFFER_SIZE ? formatted : TEXT_BUFFER_SIZE - 1;
+    const int length = static_cast<int>(std::strlen(text));
+    if (length == 0) return;
 
     // Leaves: list base restored by the pop; raster position after the last glyph (or
     // where it was, if it is invalid).

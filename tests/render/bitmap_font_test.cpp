@@ -167,9 +167,22 @@ TEST_F(BitmapFontTest, EmptyAbsentOverlongAndFadedTexts) {
     textFont.beginText(1.0f);
     textFont.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
     textFont.printText("%c", 0);
+    textFont.printText("%c%s", 0, "HH");  // the text ends at the zero byte
     textFont.printText(nullptr);
     EXPECT_EQ(rasterX(), 320.0f);
     EXPECT_EQ(frameInk().count, 0);
+    textFont.endText();
+    // Even where byte 0 names a real list (the space, under a base moved up by 32).
+    BitmapFont shifted = textFont;
+    shifted.listBase += 32;
+    shifted.beginText(1.0f);
+    shifted.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
+    shifted.printText("%c", 0);
+    EXPECT_EQ(rasterX(), 320.0f);
+    shifted.endText();
+
+    textFont.beginText(1.0f);
+    textFont.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
 
     // Text is cut at 255 bytes: 300 dots move the raster position as 255 do.
     textFont.printText(".");
