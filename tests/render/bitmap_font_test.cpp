@@ -164,26 +164,27 @@ TEST_F(BitmapFontTest, LineIsSkippedWhenItsStartIsOutsideTheView) {
 }
 
 TEST_F(BitmapFontTest, EmptyAbsentOverlongAndFadedTexts) {
-    textFont.beginText(1.0f);
-    textFont.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
-    textFont.printText("%c", 0);
-    textFont.printText("%c%s", 0, "HH");  // the text ends at the zero byte
-    textFont.printText(nullptr);
-    EXPECT_EQ(rasterX(), 320.0f);
-    EXPECT_EQ(frameInk().count, 0);
-    textFont.endText();
-    // Even where byte 0 names a real list (the space, under a base moved up by 32).
+    // The formatted text ends at its first zero byte, whichever path draws it; even where
+    // byte 0 names a real list (here the space, under a base moved up by 32).
     BitmapFont shifted = textFont;
     shifted.listBase += 32;
-    shifted.beginText(1.0f);
-    shifted.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
-    shifted.printText("%c", 0);
-    EXPECT_EQ(rasterX(), 320.0f);
-    shifted.endText();
+    for (BitmapFont* font : {&textFont, &shifted}) {
+        font->beginText(1.0f);
+        font->setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
+        font->printText("%c", 0);
+        font->printTextWithLists("%c", 0);
+        font->printText("%c%s", 0, "HH");
+        font->printTextWithLists("%c%s", 0, "HH");
+        font->printText(nullptr);
+        font->printTextWithLists(nullptr);
+        font->printText("\x01\t\x1F");  // control bytes have no glyph
+        EXPECT_EQ(rasterX(), 320.0f);
+        EXPECT_EQ(frameInk().count, 0);
+        font->endText();
+    }
 
     textFont.beginText(1.0f);
     textFont.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
-
     // Text is cut at 255 bytes: 300 dots move the raster position as 255 do.
     textFont.printText(".");
     const float dot = rasterX() - 320.0f;
