@@ -225,10 +225,6 @@ TEST_F(BitmapFontTest, FirstPositionAfterALitPassTakesTheLitColour) {
     textFont.setTextPosition(0.0f, -0.5f, 1.0f, BLACK);
     EXPECT_FLOAT_EQ(rasterGet(GL_CURRENT_RASTER_COLOR, 0), 0.0f);
     textFont.endText();
-
-    glDisable(GL_LIGHT0);
-    const GLfloat defaultAmbient[4] = {0.2f, 0.2f, 0.2f, 1};
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, defaultAmbient);
 }
 
 TEST_F(BitmapFontTest, TextBlockRestoresModelviewAndListBase) {
@@ -255,7 +251,6 @@ TEST_F(BitmapFontTest, TextBlockRestoresModelviewAndListBase) {
     EXPECT_FLOAT_EQ(after[14], 7.0f);
     glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &value);
     EXPECT_EQ(value, 1);
-    glListBase(0);
 }
 
 TEST_F(BitmapFontTest, RebuildingIgnoresTheCallersUnpackState) {

@@ -158,7 +158,7 @@ protected:
         std::vector<float> raster;
     };
     Result draw(void (*scenario)(PrintFn), PrintFn print) {
-        GlTest::SetUp();
+        resetGlState();
         glClearColor(0.9f, 0.7f, 0.4f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT);
         rasterLog.clear();
