@@ -7,6 +7,8 @@
 # on the SDL and GL calls that begin or end each phase, so the demo is run unchanged.
 # Needs a built tree (tools/build.sh), Xvfb and the SDL2 development files.
 # Usage: tools/bench-startup.sh [RUNS [WIDTHxHEIGHT]]   (default 7 runs, 1024x768)
+# BASELINE=path/to/another/velmora times that build too, in the same rounds (for a
+# before-and-after comparison on one machine at one time).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-7}
@@ -38,9 +40,11 @@ run() {
     [ -s "$3" ] || { echo "bench-startup: $1 gave no timings"; cat "$3.stderr"; exit 1; }
 }
 
-# Alternating, so that both see the same machine load.
+# Alternating, so that all see the same machine load.
+baseline=${BASELINE:-}
 for i in $(seq "$runs"); do
     run "$tmp/bare_window" 1 "$tmp/bare.$i"
+    [ -n "$baseline" ] && run "$baseline" 2 "$tmp/base.$i"
     run "$root/build/velmora" 2 "$tmp/demo.$i"
 done
 
@@ -54,16 +58,21 @@ list() {  # PREFIX NAME: that mark in every run, space-separated
 }
 
 bare=$(list bare swap-1 | tr ' ' '\n' | grep . | median)
-first=$(list demo swap-2 | tr ' ' '\n' | grep . | median)
 echo "Start-up on Xvfb ${screen}, SDL_AUDIODRIVER=dummy, $runs runs each, median (ms from process start):"
 echo "  bare window, first swap:          $bare   (runs: $(list bare swap-1))"
-echo "  velmora, black start-up frame:    $(list demo swap-1 | tr ' ' '\n' | grep . | median)   (runs: $(list demo swap-1))"
-echo "  velmora, first scene frame:       $first   (runs: $(list demo swap-2))"
-awk -v a="$first" -v b="$bare" 'BEGIN { printf "  ratio first scene frame / bare first swap: %.2f (goal <= 1.25)\n", a / b }'
+programs="demo"
+[ -n "$baseline" ] && programs="base demo"
+declare -A name=([demo]="velmora" [base]="baseline")
+for p in $programs; do
+    first=$(list $p swap-2 | tr ' ' '\n' | grep . | median)
+    echo "  ${name[$p]}, black start-up frame:   $(list $p swap-1 | tr ' ' '\n' | grep . | median)   (runs: $(list $p swap-1))"
+    echo "  ${name[$p]}, first scene frame:      $first   (runs: $(list $p swap-2))"
+    awk -v a="$first" -v b="$bare" -v n="${name[$p]}" \
+        'BEGIN { printf "  ratio %s first scene frame / bare first swap: %.2f (goal <= 1.25)\n", n, a / b }'
+done
 
 # Phases: each mark's median time, and the median of each run's time since the mark
 # before it. A phase that a run lacks (no such call) is left out.
-echo "velmora start-up phases (median ms; 'ends at' from process start, 'takes' since the mark before):"
 order="context display texture-1 texture-2 texture-3 texture-4 texture-5 texture-6 texture-7 texture-8 texture-9 texture-10 swap-1 setups font sound-output music-load swap-2"
 declare -A label=(
     [context]="window and GL context" [display]="render target and GL set-up" [swap-1]="black start-up frame"
@@ -71,19 +80,22 @@ declare -A label=(
     [music-load]="music loaded, playing" [swap-2]="first scene frame"
 )
 for i in 1 2 3 4 5 6 7 8 9 10; do label[texture-$i]="texture load $i"; done
-printf '  %-32s %9s %9s\n' phase "ends at" takes
-previous=
-for m in $order; do
-    ends=$(list demo "$m" | tr ' ' '\n' | grep . | median || true)
-    [ -n "$ends" ] || continue
-    takes=$ends
-    if [ -n "$previous" ]; then
-        takes=$(for i in $(seq "$runs"); do
-            a=$(mark "$previous" "$tmp/demo.$i")
-            b=$(mark "$m" "$tmp/demo.$i")
-            [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" 'BEGIN { print b - a }'
-        done | median)
-    fi
-    printf '  %-32s %9.1f %9.1f\n' "${label[$m]}" "$ends" "$takes"
-    previous=$m
+for p in $programs; do
+    echo "${name[$p]} start-up phases (median ms; 'ends at' from process start, 'takes' since the mark before):"
+    printf '  %-32s %9s %9s\n' phase "ends at" takes
+    previous=
+    for m in $order; do
+        ends=$(list $p "$m" | tr ' ' '\n' | grep . | median || true)
+        [ -n "$ends" ] || continue
+        takes=$ends
+        if [ -n "$previous" ]; then
+            takes=$(for i in $(seq "$runs"); do
+                a=$(mark "$previous" "$tmp/$p.$i")
+                b=$(mark "$m" "$tmp/$p.$i")
+                [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" 'BEGIN { print b - a }'
+            done | median)
+        fi
+        printf '  %-32s %9.1f %9.1f\n' "${label[$m]}" "$ends" "$takes"
+        previous=$m
+    done
 done
