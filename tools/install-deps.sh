@@ -11,6 +11,7 @@ packages=(
     ffmpeg
     libgtest-dev clang libclang-rt-14-dev
     xvfb xdotool x11-utils imagemagick apitrace bc
+    dpkg-dev file lintian desktop-file-utils man-db groff-base
 )
 missing=()
 for p in "${packages[@]}"; do
