@@ -3,9 +3,6 @@
 // Frames are driven by hand (frameStep, musicLevel, demoTimeMs) on a real GL context.
 #include <GL/gl.h>
 #include <GL/glu.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +11,7 @@
 #include "render/bitmap_font.h"
 #include "scenes/scenes.h"
 #include "texture/texture_bank.h"
+#include "tests/support/demo_data.h"
 #include "tests/support/gl_test.h"
 
 namespace {
@@ -24,15 +22,7 @@ class SceneTest : public GlTest {
 protected:
     void SetUp() override {
         GlTest::SetUp();
-        static bool loaded = false;
-        if (loaded) return;
-        loaded = true;
-        // The demo reads its pictures relative to the working directory.
-        char here[PATH_MAX];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        ASSERT_EQ(chdir(VELMORA_DATA_DIR), 0);
-        loadDemo();
-        ASSERT_EQ(chdir(here), 0);
+        ASSERT_TRUE(ensureDemoLoaded());
         ASSERT_NE(textFont.listBase, 0u) << "the caption font is needed";
     }
 
