@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Measures how far the picture's music level is from the sound, through real sound
+# servers in software: for each of PulseAudio and PipeWire (with its Pulse layer) it
+# starts a private server with a null sink, plays a click track through the demo's own
+# music player on SDL's default output, records the sink's monitor with arrival stamps,
+# stops the server, and then gives per server the offset of each click (the first frame
+# whose music level shows it, against the moment it left the sink) and their median and
+# spread. The last line sums up every server measured.
+# Usage: tools/av-sync.sh [--server pulseaudio|pipewire|all] [--build DIR] [--keep DIR]
+set -u
+cd "$(dirname "$0")/.."
+servers=all build=build keep=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --server) servers=$2; shift 2 ;;
+        --build) build=$2; shift 2 ;;
+        --keep) keep=$2; shift 2 ;;
+        *) echo "usage: tools/av-sync.sh [--server pulseaudio|pipewire|all] [--build DIR] [--keep DIR]" >&2; exit 2 ;;
+    esac
+done
+[ "$servers" = all ] && servers="pulseaudio pipewire"
+tool=$build/av-sync
+if [ ! -x "$tool" ]; then
+    echo "av-sync: $tool is not built (cmake --build $build --target av-sync)" >&2
+    exit 1
+fi
+
+if [ -n "$keep" ]; then work=$keep; rm -rf "$work"; mkdir -p "$work"; else work=$(mktemp -d); fi
+work=$(cd "$work" && pwd)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    wait 2>/dev/null
+    [ -n "$keep" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+load() { echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"; }
+echo "av-sync: machine: $(load) at the start"
+"$tool" track "$work/clicks.mp3" || exit 1
+
+# Waits up to 10 s for the Pulse protocol to answer.
+waitPulse() {
+    for _ in $(seq 100); do
+        pactl info >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Everything a server needs lives under its own runtime folder, so that nothing else on
+# the machine finds it and it finds nothing else.
+measured=()
+for server in $servers; do
+    dir=$work/$server
+    mkdir -p "$dir/run"
+    export XDG_RUNTIME_DIR=$dir/run HOME=$dir/run PULSE_RUNTIME_PATH=$dir/run/pulse
+    export PULSE_SERVER=unix:$dir/run/pulse/native
+    unset SDL_AUDIODRIVER PULSE_SINK
+    mine=()
+    case $server in
+        pulseaudio)
+            command -v pulseaudio >/dev/null || { echo "$server: not installed"; continue; }
+            pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$dir/server.log" \
+                -L module-native-protocol-unix -L "module-null-sink sink_name=avsync" 2>>"$dir/server.log" &
+            mine+=($!)
+            waitPulse || { echo "$server: did not start (see $dir/server.log)"; kill "${mine[@]}"; continue; }
+            ;;
+        pipewire)
+            for c in pipewire pipewire-pulse wireplumber dbus-daemon; do
+                command -v $c >/dev/null || { echo "$server: $c not installed"; continue 2; }
+            done
+            # The session manager wants a session bus; a private one serves.
+            dbus-daemon --session --address="unix:path=$dir/run/bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
+            mine+=($!)
+            export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/run/bus
+            sleep 0.2
+            pipewire >"$dir/server.log" 2>&1 &
+            mine+=($!)
+            sleep 0.3
+            wireplumber >"$dir/session.log" 2>&1 &
+            mine+=($!)
+            pipewire-pulse >"$dir/pulse.log" 2>&1 &
+            mine+=($!)
+            waitPulse || { echo "$server: did not start (see $dir/*.log)"; kill "${mine[@]}"; continue; }
+            pactl load-module module-null-sink sink_name=avsync >/dev/null
+            sleep 0.5
+            pactl set-default-sink avsync 2>/dev/null
+            ;;
+        *) echo "av-sync: no server $server" >&2; exit 2 ;;
+    esac
+    pids+=("${mine[@]}")
+    pactl set-default-sink avsync 2>/dev/null
+    export PULSE_SINK=avsync
+    # The monitor is recorded at the sink's own rate, so that no resampler sits between
+    # the sink's sample clock and the recording.
+    rate=$(pactl list short sinks | awk '$2 == "avsync" { sub("Hz", "", $6); print $6 }')
+    if [ -z "$rate" ]; then
+        echo "$server: no null sink"
+    else
+        echo "$rate" >"$dir/sink-rate"
+        mkfifo "$dir/monitor.fifo"
+        "$tool" stamp "$dir/monitor" <"$dir/monitor.fifo" &
+        stamper=$!
+        parec -d avsync.monitor --raw --format=float32le --rate="$rate" --channels=1 --latency-msec="${AVSYNC_RECORD_MS:-5}" \
+            >"$dir/monitor.fifo" 2>"$dir/parec.log" &
+        recorder=$!
+        sleep 0.5
+        "$tool" play "$work/clicks.mp3" "$dir/frames.log" 2>"$dir/play.log" &
+        player=$!
+        sleep 3
+        # What the server says about its own latency while the clicks play.
+        latency=$(pactl list sinks | awk '/^Sink #/ { ours = 0 } /Name: avsync$/ { ours = 1 } ours && /Latency:/ { sub(/^[ \t]*/, ""); print; exit }')
+        echo "av-sync: $server sink ${latency:-latency unknown}"
+        wait "$player" || echo "$server: play failed: $(cat "$dir/play.log")"
+        sleep 0.3
+        kill "$recorder" 2>/dev/null
+        wait "$recorder" "$stamper" 2>/dev/null
+        measured+=("$server" "$dir")
+    fi
+    kill "${mine[@]}" 2>/dev/null
+    wait "${mine[@]}" 2>/dev/null
+    unset DBUS_SESSION_BUS_ADDRESS
+done
+echo "av-sync: machine: $(load) at the end"
+[ ${#measured[@]} -gt 0 ] || { echo "av-sync: no server could be measured"; exit 1; }
+"$tool" analyse "$work/clicks.mp3" "${measured[@]}"

@@ -1,0 +1,285 @@
+// av-sync: measures how far the music level the picture shows is from the sound a
+// listener hears, through a real sound server (tools/av-sync.sh drives it).
+//   av-sync track OUT.mp3          writes the click test track
+//   av-sync play TRACK.mp3 LOG     plays it through the demo's music player on SDL's
+//                                  default output, logging per frame: time (ns), level,
+//                                  heard frame, newest hand-over frame and its time (ns)
+//   av-sync stamp OUT              stores float mono samples from stdin (a recorder's
+//                                  output) in OUT.raw and when each read arrived in
+//                                  OUT.stamps
+//   av-sync analyse TRACK.mp3 NAME DIR [NAME DIR ...]
+//                                  offsets per click for each server's run in DIR
+#include <SDL.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/timeline.h"
+#include "audio/music_player.h"
+#include "audio/sound_device.h"
+#include "tools/av_sync/click_track.h"
+#include "tools/av_sync/sync_analysis.h"
+#include "tools/make_assets/encode.h"
+
+namespace {
+
+int fail(const std::string& what) {
+    std::fprintf(stderr, "av-sync: %s\n", what.c_str());
+    return 1;
+}
+
+bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    unsigned char block[65536];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + got);
+    std::fclose(file);
+    return true;
+}
+
+int writeTrack(const std::string& path) {
+    std::string error;
+    if (!assets::writeMp3(path, synthesizeClickTrack(), 192, error)) return fail(path + ": " + error);
+    return 0;
+}
+
+// The frame loop of the demo without the drawing: each "frame" takes the music level
+// exactly as the demo does and counts as presented at once (it draws nothing). Frames
+// are paced at 2 ms on the monotonic clock, fine enough to resolve the offsets without
+// taking a whole core from the sound server.
+int play(const std::string& trackPath, const std::string& logPath) {
+    std::FILE* log = std::fopen(logPath.c_str(), "w");
+    if (!log) return fail("cannot write " + logPath);
+    if (!musicPlayer.initMusic()) return fail("no sound output");
+    if (!musicPlayer.loadStream(0, trackPath.c_str())) return fail("cannot load " + trackPath);
+    const MusicTrack* track = musicPlayer.track(0);
+    const int64_t endFrame = track->frameCount + MUSIC_RATE / 2;
+    std::vector<LoggedFrame> frames;
+    std::vector<SoundHandOver> handOvers;  // the newest hand-over at each frame
+    frames.reserve(size_t(endFrame / MUSIC_RATE + 12) * 600);
+    handOvers.reserve(frames.capacity());
+
+    musicPlayer.playStream(0, 0);
+    const int64_t startNs = soundClockNs();
+    const int64_t limitNs = startNs + (endFrame / MUSIC_RATE + 10) * 1000000000LL;
+    int64_t tick = startNs;
+    for (;;) {
+        tick += 2000000;
+        const int64_t wait = tick - soundClockNs();
+        if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+        const float level = computeMusicLevel(musicPlayer.spectrum());
+        const int64_t heard = heardFrame();
+        const int64_t now = soundClockNs();
+        frames.push_back({now, level, heard});
+        handOvers.push_back(lastHandOver());
+        if (heard >= endFrame || now > limitNs) break;
+    }
+    const SoundCallbackCost cost = soundCallbackCost();
+    std::fprintf(log, "# driver %s buffer %d callbacks %lld\n", SDL_GetCurrentAudioDriver(), soundBufferFrames(),
+                 static_cast<long long>(cost.calls));
+    for (size_t i = 0; i < frames.size(); ++i)
+        std::fprintf(log, "%lld %.6f %lld %lld %lld\n", static_cast<long long>(frames[i].timeNs), frames[i].level,
+                     static_cast<long long>(frames[i].heard), static_cast<long long>(handOvers[i].frame),
+                     static_cast<long long>(handOvers[i].timeNs));
+    musicPlayer.stopStream(0);
+    musicPlayer.closeMusic();
+    return std::fclose(log) == 0 ? 0 : fail("cannot write " + logPath);
+}
+
+int stamp(const std::string& out) {
+    std::FILE* raw = std::fopen((out + ".raw").c_str(), "wb");
+    std::FILE* stamps = std::fopen((out + ".stamps").c_str(), "w");
+    if (!raw || !stamps) return fail("cannot write " + out);
+    static char block[1 << 16];
+    int64_t bytes = 0;
+    for (;;) {
+        const ssize_t got = read(0, block, sizeof block);
+        if (got <= 0) break;
+        const int64_t now = soundClockNs();
+        bytes += got;
+        std::fwrite(block, 1, size_t(got), raw);
+        std::fprintf(stamps, "%lld %lld\n", static_cast<long long>(now),
+                     static_cast<long long>(bytes / int64_t(sizeof(float))));
+    }
+    std::fclose(raw);
+    return std::fclose(stamps) == 0 ? 0 : fail("cannot write " + out);
+}
+
+struct ServerRun {
+    std::string name;
+    std::string driver;
+    int buffer = 0;
+    int sinkRate = 0;
+    std::vector<LoggedFrame> frames;
+    std::vector<float> recording;  // mono at sinkRate
+    std::vector<ChunkStamp> stamps;
+};
+
+bool loadRun(const std::string& dir, ServerRun& run, std::string* error) {
+    std::FILE* log = std::fopen((dir + "/frames.log").c_str(), "r");
+    if (!log) return *error = dir + "/frames.log missing", false;
+    char driver[64] = "";
+    if (std::fscanf(log, "# driver %63s buffer %d callbacks %*d\n", driver, &run.buffer) != 2)
+        return std::fclose(log), *error = dir + "/frames.log: no header", false;
+    run.driver = driver;
+    long long t, h;
+    float level;
+    while (std::fscanf(log, "%lld %f %lld %*lld %*lld\n", &t, &level, &h) == 3) run.frames.push_back({t, level, h});
+    std::fclose(log);
+
+    std::FILE* rate = std::fopen((dir + "/sink-rate").c_str(), "r");
+    if (!rate || std::fscanf(rate, "%d", &run.sinkRate) != 1 || run.sinkRate <= 0)
+        return rate && std::fclose(rate), *error = dir + "/sink-rate missing", false;
+    std::fclose(rate);
+
+    std::vector<unsigned char> bytes;
+    if (!readFile(dir + "/monitor.raw", bytes)) return *error = dir + "/monitor.raw missing", false;
+    run.recording.resize(bytes.size() / sizeof(float));
+    std::memcpy(run.recording.data(), bytes.data(), run.recording.size() * sizeof(float));
+
+    std::FILE* stamps = std::fopen((dir + "/monitor.stamps").c_str(), "r");
+    if (!stamps) return *error = dir + "/monitor.stamps missing", false;
+    long long n;
+    while (std::fscanf(stamps, "%lld %lld\n", &t, &n) == 2) run.stamps.push_back({t, n});
+    std::fclose(stamps);
+    if (run.frames.size() < 100 || run.stamps.size() < 10) return *error = dir + ": run too short", false;
+    return true;
+}
+
+struct ClickTruth {
+    int64_t onset;    // frame of the track where the click starts
+    float threshold;  // the music level while the onset itself is heard
+    int64_t shows;    // first heard frame whose level reaches the threshold
+};
+
+// Where each click starts in the decoded track, and the level a frame must show.
+std::vector<ClickTruth> clicksOf(const MusicTrack& track) {
+    std::vector<float> mono(size_t(track.frameCount));
+    for (int64_t f = 0; f < track.frameCount; ++f) mono[size_t(f)] = track.samples[size_t(f) * 2];
+    std::vector<ClickTruth> clicks;
+    float spectrum[SPECTRUM_SIZE];
+    for (int64_t onset : findOnsets(mono, float(CLICK_AMPLITUDE / 2), CLICK_FRAMES * 2)) {
+        // The analysis window is centred on the heard frame, so the level starts to rise
+        // half a window before the onset; the level the frame loop gets when the heard
+        // frame is the onset is what marks a frame as showing the click.
+        computeSpectrum(track, onset, spectrum);
+        ClickTruth click{onset, computeMusicLevel(spectrum), -1};
+        for (int64_t f = onset - SPECTRUM_WINDOW; f < onset + SPECTRUM_WINDOW && click.shows < 0; ++f) {
+            computeSpectrum(track, f, spectrum);
+            if (computeMusicLevel(spectrum) >= click.threshold) click.shows = f;
+        }
+        clicks.push_back(click);
+    }
+    return clicks;
+}
+
+// Prints one server's clicks; adds its offsets (ms, picture minus sound) to `all`.
+bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std::vector<double>& all) {
+    const SinkClock clock = fitSinkClock(run.stamps, run.sinkRate);
+    const std::vector<int64_t> heard = findOnsets(run.recording, float(CLICK_AMPLITUDE / 2), run.sinkRate / 5);
+    std::printf("%s: SDL driver %s, buffer %d frames (%.1f ms), sink %d Hz in blocks of %lld frames (%.1f ms), "
+                "%zu frames logged, sink clock drift %.0f us/s\n",
+                run.name.c_str(), run.driver.c_str(), run.buffer, run.buffer * 1000.0 / MUSIC_RATE, run.sinkRate,
+                static_cast<long long>(clock.blockFrames), double(clock.blockFrames) * 1000.0 / run.sinkRate,
+                run.frames.size(), clock.driftNsPerS / 1000.0);
+    if (heard.size() != clicks.size()) {
+        std::printf("%s: %zu clicks reached the sink, the track has %zu\n", run.name.c_str(), heard.size(),
+                    clicks.size());
+        return false;
+    }
+    std::vector<double> offsets;
+    double worstGap = 0.0;
+    for (size_t k = 0; k < clicks.size(); ++k) {
+        const double soundNs = clock.originNs + double(heard[k]) * 1e9 / run.sinkRate;
+        char gap[64] = "";
+        if (k > 0) {
+            // The sink must play the clicks as far apart as the track has them: an
+            // underrun in between shows here as sound arriving late.
+            const double sinkMs = double(heard[k] - heard[k - 1]) * 1000.0 / run.sinkRate;
+            const double trackMs = double(clicks[k].onset - clicks[k - 1].onset) * 1000.0 / MUSIC_RATE;
+            worstGap = std::max(worstGap, std::fabs(sinkMs - trackMs));
+            if (std::fabs(sinkMs - trackMs) > 1.0) std::snprintf(gap, sizeof gap, ", %+.1f ms late at the sink", sinkMs - trackMs);
+        }
+        const int i = firstFrameShowing(run.frames, int64_t(soundNs) - 150000000, int64_t(soundNs) + 150000000,
+                                        clicks[k].threshold);
+        if (i < 0) {
+            std::printf("  click %2zu at %7.3f s: no frame showed it within 150 ms%s\n", k,
+                        double(clicks[k].onset) / MUSIC_RATE, gap);
+            all.push_back(150.0);
+            offsets.push_back(150.0);
+            continue;
+        }
+        const double offset = (double(run.frames[size_t(i)].timeNs) - soundNs) / 1e6;
+        const double step = double(run.frames[size_t(i)].timeNs - run.frames[size_t(i) - 1].timeNs) / 1e6;
+        std::printf("  click %2zu at %7.3f s: offset %+6.1f ms (frame step %.1f ms, heard frame %+5lld against the "
+                    "onset%s)\n",
+                    k, double(clicks[k].onset) / MUSIC_RATE, offset, step,
+                    static_cast<long long>(run.frames[size_t(i)].heard - clicks[k].onset), gap);
+        offsets.push_back(offset);
+        all.push_back(offset);
+    }
+    std::vector<double> magnitudes;
+    for (double o : offsets) magnitudes.push_back(std::fabs(o));
+    const auto [low, high] = std::minmax_element(offsets.begin(), offsets.end());
+    std::printf("%s: median offset %+.1f ms, median |offset| %.1f ms, spread %.1f ms (%+.1f .. %+.1f), worst |offset| "
+                "%.1f ms; click spacing at the sink within %.2f ms of the track\n",
+                run.name.c_str(), median(offsets), median(magnitudes), *high - *low, *low, *high,
+                *std::max_element(magnitudes.begin(), magnitudes.end()), worstGap);
+    return true;
+}
+
+int analyse(int argc, char** argv) {
+    std::vector<unsigned char> mp3;
+    if (!readFile(argv[2], mp3)) return fail(std::string("cannot read ") + argv[2]);
+    MusicTrack track;
+    std::string reason;
+    if (!decodeMusic(mp3.data(), mp3.size(), track, &reason)) return fail(std::string(argv[2]) + ": " + reason);
+    const std::vector<ClickTruth> clicks = clicksOf(track);
+    if (clicks.size() != CLICK_COUNT) return fail("the track holds " + std::to_string(clicks.size()) + " clicks");
+    double bias = 0.0;
+    for (const ClickTruth& c : clicks) bias = std::max(bias, std::fabs(double(c.shows - c.onset)) * 1000.0 / MUSIC_RATE);
+    std::printf("track: %d clicks; heard frame by heard frame, the level first shows each within %.2f ms of its onset\n",
+                CLICK_COUNT, bias);
+
+    std::vector<double> all;
+    bool complete = true;
+    for (int a = 3; a + 1 < argc; a += 2) {
+        ServerRun run;
+        run.name = argv[a];
+        std::string error;
+        if (!loadRun(argv[a + 1], run, &error)) {
+            std::printf("%s: %s\n", run.name.c_str(), error.c_str());
+            complete = false;
+            continue;
+        }
+        complete = analyseRun(run, clicks, all) && complete;
+    }
+    if (all.empty()) return fail("no server was measured");
+    std::vector<double> magnitudes;
+    for (double o : all) magnitudes.push_back(std::fabs(o));
+    std::printf("av-sync: median |offset| %.0f ms, worst %.0f ms\n", median(magnitudes),
+                *std::max_element(magnitudes.begin(), magnitudes.end()));
+    return complete ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "track" && argc == 3) return writeTrack(argv[2]);
+    if (command == "play" && argc == 4) return play(argv[2], argv[3]);
+    if (command == "stamp" && argc == 3) return stamp(argv[2]);
+    if (command == "analyse" && argc >= 5 && argc % 2 == 1) return analyse(argc, argv);
+    std::fprintf(stderr,
+                 "usage: av-sync track OUT.mp3 | play TRACK.mp3 LOG | stamp OUT | analyse TRACK.mp3 NAME DIR "
+                 "[NAME DIR ...]\n");
+    return 2;
+}
