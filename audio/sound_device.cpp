@@ -150,6 +150,11 @@ void closeSoundDevice() {
 
 bool soundDeviceOpen() { return device != 0; }
 
+const char* soundDriverName() {
+    const char* name = device ? SDL_GetCurrentAudioDriver() : nullptr;
+    return name ? name : "none";
+}
+
 int soundBufferFrames() { return bufferFrames; }
 
 int soundLatencyFrames() { return latencyFrames; }

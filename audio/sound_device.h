@@ -23,6 +23,9 @@ void closeSoundDevice();
 
 bool soundDeviceOpen();
 
+// The name of SDL's output driver ("pulseaudio", "alsa", "disk", ...); "none" when closed.
+const char* soundDriverName();
+
 // Frames per device buffer; 0 when closed.
 int soundBufferFrames();
 

@@ -8,16 +8,22 @@
 # spread. The last line sums up every server measured. Exit status 0 when every server
 # was measured and met the goal (median |offset| 15 ms, no click beyond 30 ms), 77 when
 # no sound server is installed.
-# Usage: tools/av-sync.sh [--server pulseaudio|pipewire|all] [--build DIR] [--keep DIR]
+# Usage: tools/av-sync.sh [--server pulseaudio|pipewire|pipewire-native|all] [--build DIR]
+#        [--keep DIR] [--demo]
+# all: pulseaudio and pipewire, through SDL's default driver. The player is a probe that
+# runs the demo's frame loop without drawing, 500 frames a second, so that the offsets
+# are the heard-position model's own; --demo plays the real demo on Xvfb instead, whose
+# offsets add its frame time on this machine's software renderer.
 set -u
 cd "$(dirname "$0")/.."
-servers=all build=build keep=
+servers=all build=build keep= demo=
 while [ $# -gt 0 ]; do
     case $1 in
         --server) servers=$2; shift 2 ;;
         --build) build=$2; shift 2 ;;
         --keep) keep=$2; shift 2 ;;
-        *) echo "usage: tools/av-sync.sh [--server pulseaudio|pipewire|all] [--build DIR] [--keep DIR]" >&2; exit 2 ;;
+        --demo) demo=1; shift ;;
+        *) echo "usage: tools/av-sync.sh [--server pulseaudio|pipewire|pipewire-native|all] [--build DIR] [--keep DIR] [--demo]" >&2; exit 2 ;;
     esac
 done
 [ "$servers" = all ] && servers="pulseaudio pipewire"
@@ -26,10 +32,13 @@ if ! command -v parec >/dev/null || ! { command -v pulseaudio || command -v pipe
     exit 77
 fi
 tool=$build/av-sync
-if [ ! -x "$tool" ]; then
-    echo "av-sync: $tool is not built (cmake --build $build --target av-sync)" >&2
+if [ ! -x "$tool" ] || { [ -n "$demo" ] && [ ! -x "$build/velmora" ]; }; then
+    echo "av-sync: $tool or $build/velmora is not built (cmake --build $build)" >&2
     exit 1
 fi
+root=$PWD
+build=$(cd "$build" && pwd)
+tool=$build/av-sync
 
 if [ -n "$keep" ]; then work=$keep; rm -rf "$work"; mkdir -p "$work"; else work=$(mktemp -d); fi
 work=$(cd "$work" && pwd)
@@ -43,7 +52,39 @@ trap cleanup EXIT
 
 load() { echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"; }
 echo "av-sync: machine: $(load) at the start"
-"$tool" track "$work/clicks.mp3" || exit 1
+trackFrames=$("$tool" track "$work/clicks.mp3") || exit 1
+
+if [ -n "$demo" ]; then
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    [ -s "$work/display" ] || { echo "av-sync: Xvfb did not start"; exit 1; }
+    export DISPLAY=:$(cat "$work/display")
+fi
+
+# Plays the click track and logs the frames into DIR/frames.log.
+play() {  # DIR
+    if [ -z "$demo" ]; then
+        "$tool" play "$work/clicks.mp3" "$1/frames.log" 2>"$1/play.log"
+        return
+    fi
+    # The real demo, with the click track for its music and the default pictures, until
+    # the heard position passes the track's end (its own end is 144 s away).
+    mkdir -p "$1/demo"
+    ln -s "$work/clicks.mp3" "$1/demo/music.mp3"
+    ln -s "$root/data/textures" "$1/demo/textures"
+    (cd "$1/demo" && VELMORA_FRAME_LOG="$1/frames.log" exec "$build/velmora") >"$1/play.log" 2>&1 &
+    local player=$! heard
+    for _ in $(seq 1200); do
+        kill -0 $player 2>/dev/null || break
+        heard=$(tail -n 1 "$1/frames.log" 2>/dev/null | cut -d' ' -f3)
+        [ -n "$heard" ] && [ "$heard" -gt "$trackFrames" ] 2>/dev/null && break
+        sleep 0.1
+    done
+    kill $player 2>/dev/null
+    wait $player
+    [ -s "$1/frames.log" ]
+}
 
 # Waits up to 10 s for the Pulse protocol to answer.
 waitPulse() {
@@ -72,7 +113,10 @@ for server in $servers; do
             mine+=($!)
             waitPulse || { echo "$server: did not start (see $dir/server.log)"; kill "${mine[@]}"; continue; }
             ;;
-        pipewire)
+        pipewire|pipewire-native)
+            # pipewire-native: the same server, but SDL's own PipeWire client instead of
+            # its Pulse client (SDL picks the Pulse client by default).
+            [ $server = pipewire-native ] && export SDL_AUDIODRIVER=pipewire
             for c in pipewire pipewire-pulse wireplumber dbus-daemon; do
                 command -v $c >/dev/null || { echo "$server: $c not installed"; continue 2; }
             done
@@ -112,7 +156,7 @@ for server in $servers; do
             >"$dir/monitor.fifo" 2>"$dir/parec.log" &
         recorder=$!
         sleep 0.5
-        "$tool" play "$work/clicks.mp3" "$dir/frames.log" 2>"$dir/play.log" &
+        play "$dir" &
         player=$!
         sleep 3
         # What the server says about its own latency while the clicks play.

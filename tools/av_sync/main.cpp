@@ -1,15 +1,14 @@
 // av-sync: measures how far the music level the picture shows is from the sound a
 // listener hears, through a real sound server (tools/av-sync.sh drives it).
-//   av-sync track OUT.mp3          writes the click test track
+//   av-sync track OUT.mp3          writes the click test track, prints its frame count
 //   av-sync play TRACK.mp3 LOG     plays it through the demo's music player on SDL's
-//                                  default output, logging per frame: time (ns), level,
-//                                  heard frame, newest hand-over frame and its time (ns)
+//                                  default output and logs its frames as the demo does
+//                                  with VELMORA_FRAME_LOG
 //   av-sync stamp OUT              stores float mono samples from stdin (a recorder's
 //                                  output) in OUT.raw and when each read arrived in
 //                                  OUT.stamps
 //   av-sync analyse TRACK.mp3 NAME DIR [NAME DIR ...]
 //                                  offsets per click for each server's run in DIR
-#include <SDL.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,12 +46,15 @@ bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
 
 int writeTrack(const std::string& path) {
     std::string error;
-    if (!assets::writeMp3(path, synthesizeClickTrack(), 192, error)) return fail(path + ": " + error);
+    const std::vector<int16_t> pcm = synthesizeClickTrack();
+    if (!assets::writeMp3(path, pcm, 192, error)) return fail(path + ": " + error);
+    std::printf("%zu\n", pcm.size() / 2);
     return 0;
 }
 
 // The frame loop of the demo without the drawing: each "frame" takes the music level
-// exactly as the demo does and counts as presented at once (it draws nothing). Frames
+// exactly as the demo does and counts as presented at once (it draws nothing). The log
+// has the demo's frame log format. Frames
 // are paced at 2 ms on the monotonic clock, fine enough to resolve the offsets without
 // taking a whole core from the sound server.
 int play(const std::string& trackPath, const std::string& logPath) {
@@ -76,15 +78,14 @@ int play(const std::string& trackPath, const std::string& logPath) {
         const int64_t wait = tick - soundClockNs();
         if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
         const float level = computeMusicLevel(musicPlayer.spectrum());
-        const int64_t heard = heardFrame();
         const int64_t now = soundClockNs();
+        const int64_t heard = heardFrame();
         frames.push_back({now, level, heard});
         handOvers.push_back(lastHandOver());
         if (heard >= endFrame || now > limitNs) break;
     }
-    const SoundCallbackCost cost = soundCallbackCost();
-    std::fprintf(log, "# driver %s buffer %d latency %d callbacks %lld\n", SDL_GetCurrentAudioDriver(),
-                 soundBufferFrames(), soundLatencyFrames(), static_cast<long long>(cost.calls));
+    std::fprintf(log, "# driver %s buffer %d latency %d\n", soundDriverName(), soundBufferFrames(),
+                 soundLatencyFrames());
     for (size_t i = 0; i < frames.size(); ++i)
         std::fprintf(log, "%lld %.6f %lld %lld %lld\n", static_cast<long long>(frames[i].timeNs), frames[i].level,
                      static_cast<long long>(frames[i].heard), static_cast<long long>(handOvers[i].frame),
@@ -128,7 +129,7 @@ bool loadRun(const std::string& dir, ServerRun& run, std::string* error) {
     std::FILE* log = std::fopen((dir + "/frames.log").c_str(), "r");
     if (!log) return *error = dir + "/frames.log missing", false;
     char driver[64] = "";
-    if (std::fscanf(log, "# driver %63s buffer %d latency %d callbacks %*d\n", driver, &run.buffer, &run.latency) != 3)
+    if (std::fscanf(log, "# driver %63s buffer %d latency %d\n", driver, &run.buffer, &run.latency) != 3)
         return std::fclose(log), *error = dir + "/frames.log: no header", false;
     run.driver = driver;
     long long t, h;
