@@ -86,12 +86,17 @@ void silenceAlsa() {
 // output driver `driver`. SDL's Pulse client (which also serves PipeWire through its
 // Pulse layer) keeps about one device buffer queued in the server and is called back
 // as that drains, so the buffer the callback fills plays after about one more: two.
-// This is a measured figure, not one SDL reports: tools/av-sync.sh timed the sound on
-// null sinks (their own ~5 ms blocks included) at 1.75 to 1.9 buffers after the newest
-// hand-over on PulseAudio 16 and 1.9 to 2.0 on PipeWire 0.3.65, with 1024-frame
-// buffers. Other drivers are unmeasured and keep the one buffer the callback fills.
+// SDL reports no latency, so this is a measured figure: tools/av-sync.sh timed the sound
+// on null sinks (their own ~5 ms blocks included) at 1.75 to 1.9 buffers after the
+// newest hand-over on PulseAudio 16 and 1.9 to 2.0 on PipeWire 0.3.65 through its Pulse
+// layer, with 1024-frame buffers. SDL's own PipeWire client measured 1.6 buffers at a
+// 5 ms graph quantum and about 2.6 at a 21 ms one (timed less surely: the monitor came
+// in 21 ms pieces); two is within 15 ms of both. It drops out under load more than the
+// Pulse client, and then no fixed figure holds. Other
+// drivers are unmeasured and keep the one buffer the callback fills.
 int outputLatencyBuffers(const char* driver) {
-    return driver && std::strcmp(driver, "pulseaudio") == 0 ? 2 : 1;
+    if (!driver) return 1;
+    return std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0 ? 2 : 1;
 }
 
 }  // namespace

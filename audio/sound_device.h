@@ -31,7 +31,7 @@ int soundBufferFrames();
 
 // Frames from a hand-over until its last frame is heard, as the heard position assumes:
 // whole device buffers, as many as SDL's output driver keeps queued (two for its Pulse
-// client, one elsewhere); 0 when closed.
+// and PipeWire clients, one elsewhere); 0 when closed.
 int soundLatencyFrames();
 
 // Plays `track` from frame `startFrame` (0: the start) in place of whatever played.
