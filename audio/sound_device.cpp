@@ -92,8 +92,8 @@ void silenceAlsa() {
 // layer, with 1024-frame buffers. SDL's own PipeWire client measured 1.6 buffers at a
 // 5 ms graph quantum and about 2.6 at a 21 ms one (timed less surely: the monitor came
 // in 21 ms pieces); two is within 15 ms of both. It drops out under load more than the
-// Pulse client, and then no fixed figure holds. Other
-// drivers are unmeasured and keep the one buffer the callback fills.
+// Pulse client, and then no fixed figure holds. Other drivers are unmeasured and keep
+// the one buffer the callback fills.
 int outputLatencyBuffers(const char* driver) {
     if (!driver) return 1;
     return std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0 ? 2 : 1;
