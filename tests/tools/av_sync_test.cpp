@@ -60,6 +60,25 @@ TEST(AvSyncOnsets, OneOnsetPerClickAtItsFirstLoudSample) {
     EXPECT_GT(findOnsets(mono, 0.25f, 100).size(), 3u);
 }
 
+TEST(AvSyncOnsets, PairsClicksThroughDropoutsAndDelays) {
+    // Track clicks 0.5 s apart at 44.1 kHz, heard at 48 kHz from frame 1000 on.
+    const std::vector<int64_t> track = {0, 22050, 44100, 66150, 88200};
+    const std::vector<int64_t> sink = {
+        1000,
+        1000 + 12000 + 4800,  // click 0 resumed after a 100 ms dropout: not a click
+        25000,                // click 1 on time
+        49000 + 4800,         // click 2 late by 100 ms after an underrun
+        // click 3 never arrives
+        97000 + 4800,         // click 4, on time behind click 2's delay
+    };
+    EXPECT_EQ(matchClicks(sink, 48000, track, 44100, 400.0),
+              (std::vector<int64_t>{1000, 25000, 53800, -1, 101800}));
+    // Too late to be the click it would be: not taken.
+    EXPECT_EQ(matchClicks({1000, 25000 + 24000}, 48000, {0, 22050}, 44100, 400.0),
+              (std::vector<int64_t>{1000, -1}));
+    EXPECT_EQ(matchClicks({}, 48000, track, 44100, 400.0), std::vector<int64_t>(5, -1));
+}
+
 TEST(AvSyncFrames, FirstRiseWithinTheWindow) {
     std::vector<LoggedFrame> frames;
     const float levels[] = {0.3f, 0.3f, 0.0f, 0.0f, 0.1f, 0.25f, 0.3f, 0.0f};

@@ -158,22 +158,21 @@ bool loadRun(const std::string& dir, ServerRun& run, std::string* error) {
 
 struct ClickTruth {
     int64_t onset;    // frame of the track where the click starts
-    float threshold;  // the music level while the onset itself is heard
+    float threshold;  // half of the click's steady music level
     int64_t shows;    // first heard frame whose level reaches the threshold
 };
 
-// Where each click starts in the decoded track, and the level a frame must show.
+// Where each click starts in the decoded track, and the level a frame must show: half
+// way up to the level the click holds once the analysis window is inside it. (The level
+// overshoots that at the onset itself for a few ms, which a frame may never sample.)
 std::vector<ClickTruth> clicksOf(const MusicTrack& track) {
     std::vector<float> mono(size_t(track.frameCount));
     for (int64_t f = 0; f < track.frameCount; ++f) mono[size_t(f)] = track.samples[size_t(f) * 2];
     std::vector<ClickTruth> clicks;
     float spectrum[SPECTRUM_SIZE];
     for (int64_t onset : findOnsets(mono, float(CLICK_AMPLITUDE / 2), CLICK_FRAMES * 2)) {
-        // The analysis window is centred on the heard frame, so the level starts to rise
-        // half a window before the onset; the level the frame loop gets when the heard
-        // frame is the onset is what marks a frame as showing the click.
-        computeSpectrum(track, onset, spectrum);
-        ClickTruth click{onset, computeMusicLevel(spectrum), -1};
+        computeSpectrum(track, onset + CLICK_FRAMES / 2, spectrum);
+        ClickTruth click{onset, computeMusicLevel(spectrum) / 2, -1};
         for (int64_t f = onset - SPECTRUM_WINDOW; f < onset + SPECTRUM_WINDOW && click.shows < 0; ++f) {
             computeSpectrum(track, f, spectrum);
             if (computeMusicLevel(spectrum) >= click.threshold) click.shows = f;
@@ -190,24 +189,33 @@ constexpr double GOAL_WORST_MS = 30.0;   // every click
 // when the run is incomplete or misses the goal.
 bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std::vector<double>& all) {
     const SinkClock clock = fitSinkClock(run.stamps, run.sinkRate);
-    const std::vector<int64_t> heard = findOnsets(run.recording, float(CLICK_AMPLITUDE / 2), run.sinkRate / 5);
+    std::vector<int64_t> trackOnsets;
+    for (const ClickTruth& c : clicks) trackOnsets.push_back(c.onset);
+    const std::vector<int64_t> heard =
+        matchClicks(findOnsets(run.recording, float(CLICK_AMPLITUDE / 2), run.sinkRate / 5), run.sinkRate,
+                    trackOnsets, MUSIC_RATE, 400.0);
     std::printf("%s: SDL driver %s, buffer %d frames (%.1f ms), assumed latency %d frames, sink %d Hz in blocks of "
                 "%lld frames (%.1f ms), %zu frames logged, sink clock drift %.0f us/s\n",
                 run.name.c_str(), run.driver.c_str(), run.buffer, run.buffer * 1000.0 / MUSIC_RATE, run.latency,
                 run.sinkRate,
                 static_cast<long long>(clock.blockFrames), double(clock.blockFrames) * 1000.0 / run.sinkRate,
                 run.frames.size(), clock.driftNsPerS / 1000.0);
-    if (heard.size() != clicks.size()) {
-        std::printf("%s: %zu clicks reached the sink, the track has %zu\n", run.name.c_str(), heard.size(),
-                    clicks.size());
+    if (heard[0] < 0) {
+        std::printf("%s: no click reached the sink\n", run.name.c_str());
         return false;
     }
     std::vector<double> offsets;
     double worstGap = 0.0;
     for (size_t k = 0; k < clicks.size(); ++k) {
+        if (heard[k] < 0) {
+            std::printf("  click %2zu at %7.3f s: never reached the sink\n", k, double(clicks[k].onset) / MUSIC_RATE);
+            all.push_back(300.0);
+            offsets.push_back(300.0);
+            continue;
+        }
         const double soundNs = clock.originNs + double(heard[k]) * 1e9 / run.sinkRate;
         char gap[64] = "";
-        if (k > 0) {
+        if (k > 0 && heard[k - 1] >= 0) {
             // The sink must play the clicks as far apart as the track has them: an
             // underrun in between shows here as sound arriving late.
             const double sinkMs = double(heard[k] - heard[k - 1]) * 1000.0 / run.sinkRate;
@@ -215,13 +223,14 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std
             worstGap = std::max(worstGap, std::fabs(sinkMs - trackMs));
             if (std::fabs(sinkMs - trackMs) > 1.0) std::snprintf(gap, sizeof gap, ", %+.1f ms late at the sink", sinkMs - trackMs);
         }
-        const int i = firstFrameShowing(run.frames, int64_t(soundNs) - 150000000, int64_t(soundNs) + 150000000,
+        // From 150 ms before to 300 ms after: clicks are 450 ms or more apart.
+        const int i = firstFrameShowing(run.frames, int64_t(soundNs) - 150000000, int64_t(soundNs) + 300000000,
                                         clicks[k].threshold);
         if (i < 0) {
-            std::printf("  click %2zu at %7.3f s: no frame showed it within 150 ms%s\n", k,
+            std::printf("  click %2zu at %7.3f s: no frame showed it within 300 ms%s\n", k,
                         double(clicks[k].onset) / MUSIC_RATE, gap);
-            all.push_back(150.0);
-            offsets.push_back(150.0);
+            all.push_back(300.0);
+            offsets.push_back(300.0);
             continue;
         }
         const double offset = (double(run.frames[size_t(i)].timeNs) - soundNs) / 1e6;
@@ -253,11 +262,18 @@ int analyse(int argc, char** argv) {
     if (!decodeMusic(mp3.data(), mp3.size(), track, &reason)) return fail(std::string(argv[2]) + ": " + reason);
     const std::vector<ClickTruth> clicks = clicksOf(track);
     if (clicks.size() != CLICK_COUNT) return fail("the track holds " + std::to_string(clicks.size()) + " clicks");
-    double bias = 0.0;
-    for (const ClickTruth& c : clicks) bias = std::max(bias, std::fabs(double(c.shows - c.onset)) * 1000.0 / MUSIC_RATE);
-    std::printf("track: %d clicks; heard frame by heard frame, the level first shows each within %.2f ms of its onset\n",
-                CLICK_COUNT, bias);
-
+    // The analysis window is centred on the heard frame, so the level is half way up a
+    // little before the onset itself is heard: a lead that is the spectrum's, not the
+    // heard position's, and that the offsets include.
+    double leadLow = 1e9, leadHigh = -1e9;
+    for (const ClickTruth& c : clicks) {
+        const double lead = double(c.onset - c.shows) * 1000.0 / MUSIC_RATE;
+        leadLow = std::min(leadLow, lead);
+        leadHigh = std::max(leadHigh, lead);
+    }
+    std::printf("track: %d clicks; heard frame by heard frame, the level is half way up %.1f to %.1f ms before each "
+                "onset\n",
+                CLICK_COUNT, leadLow, leadHigh);
     std::vector<double> all;
     bool complete = true;
     for (int a = 3; a + 1 < argc; a += 2) {

@@ -47,6 +47,27 @@ std::vector<int64_t> findOnsets(const std::vector<float>& mono, float threshold,
     return onsets;
 }
 
+std::vector<int64_t> matchClicks(const std::vector<int64_t>& sinkOnsets, int sinkRate,
+                                 const std::vector<int64_t>& trackOnsets, int trackRate, double lateMs) {
+    std::vector<int64_t> matched(trackOnsets.size(), -1);
+    if (sinkOnsets.empty() || trackOnsets.empty()) return matched;
+    matched[0] = sinkOnsets[0];
+    size_t next = 1;  // the first onset not yet passed over
+    int64_t lastSink = sinkOnsets[0], lastTrack = trackOnsets[0];
+    for (size_t k = 1; k < trackOnsets.size(); ++k) {
+        const double expected = double(lastSink) + double(trackOnsets[k] - lastTrack) * sinkRate / trackRate;
+        const double early = expected - 0.005 * sinkRate, late = expected + lateMs / 1000.0 * sinkRate;
+        while (next < sinkOnsets.size() && double(sinkOnsets[next]) < early) ++next;
+        if (next < sinkOnsets.size() && double(sinkOnsets[next]) < late) {
+            matched[k] = sinkOnsets[next];
+            lastSink = sinkOnsets[next];
+            lastTrack = trackOnsets[k];
+            ++next;
+        }
+    }
+    return matched;
+}
+
 int firstFrameShowing(const std::vector<LoggedFrame>& frames, int64_t fromNs, int64_t toNs, float threshold) {
     for (size_t i = 1; i < frames.size(); ++i) {
         if (frames[i].timeNs < fromNs) continue;

@@ -31,6 +31,14 @@ SinkClock fitSinkClock(const std::vector<ChunkStamp>& stamps, int rate);
 // previous onset.
 std::vector<int64_t> findOnsets(const std::vector<float>& mono, float threshold, int64_t gap);
 
+// Pairs the onsets heard at the sink (frames at `sinkRate`) with the track's clicks
+// (frames at `trackRate`), in order: the first onset is the first click, and each later
+// click is the first onset from 5 ms before where the track's spacing puts it up to
+// `lateMs` after (an underrun delays it). An onset in between is a click resumed after
+// a dropout and is passed over. -1 for a click with no onset there.
+std::vector<int64_t> matchClicks(const std::vector<int64_t>& sinkOnsets, int sinkRate,
+                                 const std::vector<int64_t>& trackOnsets, int trackRate, double lateMs);
+
 // What the frame log holds per presented frame.
 struct LoggedFrame {
     int64_t timeNs;  // presentation, monotonic clock
