@@ -7,7 +7,7 @@
 //   av-sync stamp OUT              stores float mono samples from stdin (a recorder's
 //                                  output) in OUT.raw and when each read arrived in
 //                                  OUT.stamps
-//   av-sync analyse TRACK.mp3 NAME DIR [NAME DIR ...]
+//   av-sync analyse TRACK.mp3 [--stall-ms MS] NAME DIR [NAME DIR ...]
 //                                  offsets per click for each server's run in DIR
 #include <unistd.h>
 
@@ -185,9 +185,13 @@ std::vector<ClickTruth> clicksOf(const MusicTrack& track) {
 constexpr double GOAL_MEDIAN_MS = 15.0;  // median |offset| per server
 constexpr double GOAL_WORST_MS = 30.0;   // every click
 
-// Prints one server's clicks; adds its offsets (ms, picture minus sound) to `all`. False
-// when the run is incomplete or misses the goal.
-bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std::vector<double>& all) {
+// Prints one server's clicks; adds its offsets (ms, picture minus sound) to `all`. A
+// click whose showing frame came more than `stallMs` after the frame before (0: no
+// limit) measures the scheduler rather than the sound, and is shown but not counted;
+// with more than a quarter of the clicks so, the run counts as unmeasured. False when
+// the run is incomplete or misses the goal.
+bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, double stallMs,
+                std::vector<double>& all) {
     const SinkClock clock = fitSinkClock(run.stamps, run.sinkRate);
     std::vector<int64_t> trackOnsets;
     for (const ClickTruth& c : clicks) trackOnsets.push_back(c.onset);
@@ -206,6 +210,7 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std
     }
     std::vector<double> offsets;
     double worstGap = 0.0;
+    size_t stalled = 0;
     for (size_t k = 0; k < clicks.size(); ++k) {
         if (heard[k] < 0) {
             std::printf("  click %2zu at %7.3f s: never reached the sink\n", k, double(clicks[k].onset) / MUSIC_RATE);
@@ -235,12 +240,23 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std
         }
         const double offset = (double(run.frames[size_t(i)].timeNs) - soundNs) / 1e6;
         const double step = double(run.frames[size_t(i)].timeNs - run.frames[size_t(i) - 1].timeNs) / 1e6;
+        const bool counted = stallMs <= 0 || step <= stallMs;
         std::printf("  click %2zu at %7.3f s: offset %+6.1f ms (frame step %.1f ms, heard frame %+5lld against the "
-                    "onset%s)\n",
+                    "onset%s)%s\n",
                     k, double(clicks[k].onset) / MUSIC_RATE, offset, step,
-                    static_cast<long long>(run.frames[size_t(i)].heard - clicks[k].onset), gap);
+                    static_cast<long long>(run.frames[size_t(i)].heard - clicks[k].onset), gap,
+                    counted ? "" : ": the player stalled, not counted");
+        if (!counted) {
+            ++stalled;
+            continue;
+        }
         offsets.push_back(offset);
         all.push_back(offset);
+    }
+    if (stalled * 4 > clicks.size()) {
+        std::printf("%s: the player stalled at %zu of %zu clicks: too loaded to measure\n", run.name.c_str(), stalled,
+                    clicks.size());
+        return false;
     }
     std::vector<double> magnitudes;
     for (double o : offsets) magnitudes.push_back(std::fabs(o));
@@ -248,13 +264,21 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, std
     const double worst = *std::max_element(magnitudes.begin(), magnitudes.end());
     const bool met = median(magnitudes) <= GOAL_MEDIAN_MS && worst <= GOAL_WORST_MS;
     std::printf("%s: median offset %+.1f ms, median |offset| %.1f ms, spread %.1f ms (%+.1f .. %+.1f), worst |offset| "
-                "%.1f ms (goal %.0f and %.0f ms: %s); click spacing at the sink within %.2f ms of the track\n",
-                run.name.c_str(), median(offsets), median(magnitudes), *high - *low, *low, *high, worst,
+                "%.1f ms over %zu clicks (goal %.0f and %.0f ms: %s); click spacing at the sink within %.2f ms of the "
+                "track\n",
+                run.name.c_str(), median(offsets), median(magnitudes), *high - *low, *low, *high, worst, offsets.size(),
                 GOAL_MEDIAN_MS, GOAL_WORST_MS, met ? "met" : "missed", worstGap);
     return met;
 }
 
 int analyse(int argc, char** argv) {
+    double stallMs = 0.0;
+    int first = 3;  // the first NAME
+    if (std::strcmp(argv[3], "--stall-ms") == 0) {
+        stallMs = std::atof(argv[4]);
+        first = 5;
+    }
+    if (first + 1 >= argc) return fail("no run to analyse");
     std::vector<unsigned char> mp3;
     if (!readFile(argv[2], mp3)) return fail(std::string("cannot read ") + argv[2]);
     MusicTrack track;
@@ -276,7 +300,7 @@ int analyse(int argc, char** argv) {
                 CLICK_COUNT, leadLow, leadHigh);
     std::vector<double> all;
     bool complete = true;
-    for (int a = 3; a + 1 < argc; a += 2) {
+    for (int a = first; a + 1 < argc; a += 2) {
         ServerRun run;
         run.name = argv[a];
         std::string error;
@@ -285,7 +309,7 @@ int analyse(int argc, char** argv) {
             complete = false;
             continue;
         }
-        complete = analyseRun(run, clicks, all) && complete;
+        complete = analyseRun(run, clicks, stallMs, all) && complete;
     }
     if (all.empty()) return fail("no server was measured");
     std::vector<double> magnitudes;
@@ -304,7 +328,7 @@ int main(int argc, char** argv) {
     if (command == "stamp" && argc == 3) return stamp(argv[2]);
     if (command == "analyse" && argc >= 5 && argc % 2 == 1) return analyse(argc, argv);
     std::fprintf(stderr,
-                 "usage: av-sync track OUT.mp3 | play TRACK.mp3 LOG | stamp OUT | analyse TRACK.mp3 NAME DIR "
-                 "[NAME DIR ...]\n");
+                 "usage: av-sync track OUT.mp3 | play TRACK.mp3 LOG | stamp OUT | analyse TRACK.mp3 [--stall-ms MS] "
+                 "NAME DIR [NAME DIR ...]\n");
     return 2;
 }
