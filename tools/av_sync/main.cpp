@@ -185,13 +185,17 @@ std::vector<ClickTruth> clicksOf(const MusicTrack& track) {
 constexpr double GOAL_MEDIAN_MS = 15.0;  // median |offset| per server
 constexpr double GOAL_WORST_MS = 30.0;   // every click
 
+// How one server's run came out.
+enum class RunResult { Met, Missed, Disturbed, Incomplete };
+
 // Prints one server's clicks; adds its offsets (ms, picture minus sound) to `all`. A
-// click whose showing frame came more than `stallMs` after the frame before (0: no
-// limit) measures the scheduler rather than the sound, and is shown but not counted;
-// with more than a quarter of the clicks so, the run counts as unmeasured. False when
-// the run is incomplete or misses the goal.
-bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, double stallMs,
-                std::vector<double>& all) {
+// click whose showing frame came more than `stallMs` after the frame before (0: not
+// judged), or that the sink played more than 20 ms later than the track's spacing from
+// the click before (the server dropped out in between), says more about a loaded
+// machine than about the heard position; it is counted and marked. A run that misses
+// the goal with such clicks is Disturbed rather than Missed.
+RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, double stallMs,
+                     std::vector<double>& all) {
     const SinkClock clock = fitSinkClock(run.stamps, run.sinkRate);
     std::vector<int64_t> trackOnsets;
     for (const ClickTruth& c : clicks) trackOnsets.push_back(c.onset);
@@ -206,12 +210,13 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, dou
                 run.frames.size(), clock.driftNsPerS / 1000.0);
     if (heard[0] < 0) {
         std::printf("%s: no click reached the sink\n", run.name.c_str());
-        return false;
+        return RunResult::Incomplete;
     }
     std::vector<double> offsets;
     double worstGap = 0.0;
-    size_t stalled = 0;
+    size_t disturbed = 0;
     for (size_t k = 0; k < clicks.size(); ++k) {
+        bool droppedOut = false;
         if (heard[k] < 0) {
             std::printf("  click %2zu at %7.3f s: never reached the sink\n", k, double(clicks[k].onset) / MUSIC_RATE);
             all.push_back(300.0);
@@ -226,7 +231,9 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, dou
             const double sinkMs = double(heard[k] - heard[k - 1]) * 1000.0 / run.sinkRate;
             const double trackMs = double(clicks[k].onset - clicks[k - 1].onset) * 1000.0 / MUSIC_RATE;
             worstGap = std::max(worstGap, std::fabs(sinkMs - trackMs));
-            if (std::fabs(sinkMs - trackMs) > 1.0) std::snprintf(gap, sizeof gap, ", %+.1f ms late at the sink", sinkMs - trackMs);
+            if (std::fabs(sinkMs - trackMs) > 1.0)
+                std::snprintf(gap, sizeof gap, ", %+.1f ms late at the sink", sinkMs - trackMs);
+            droppedOut = sinkMs - trackMs > 20.0;
         }
         // From 150 ms before to 300 ms after: clicks are 450 ms or more apart.
         const int i = firstFrameShowing(run.frames, int64_t(soundNs) - 150000000, int64_t(soundNs) + 300000000,
@@ -234,29 +241,22 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, dou
         if (i < 0) {
             std::printf("  click %2zu at %7.3f s: no frame showed it within 300 ms%s\n", k,
                         double(clicks[k].onset) / MUSIC_RATE, gap);
+            disturbed += droppedOut;
             all.push_back(300.0);
             offsets.push_back(300.0);
             continue;
         }
         const double offset = (double(run.frames[size_t(i)].timeNs) - soundNs) / 1e6;
         const double step = double(run.frames[size_t(i)].timeNs - run.frames[size_t(i) - 1].timeNs) / 1e6;
-        const bool counted = stallMs <= 0 || step <= stallMs;
+        const bool stalled = stallMs > 0 && step > stallMs;
         std::printf("  click %2zu at %7.3f s: offset %+6.1f ms (frame step %.1f ms, heard frame %+5lld against the "
-                    "onset%s)%s\n",
+                    "onset%s)%s%s\n",
                     k, double(clicks[k].onset) / MUSIC_RATE, offset, step,
                     static_cast<long long>(run.frames[size_t(i)].heard - clicks[k].onset), gap,
-                    counted ? "" : ": the player stalled, not counted");
-        if (!counted) {
-            ++stalled;
-            continue;
-        }
+                    stalled ? " [player stalled]" : "", droppedOut ? " [server dropped out]" : "");
+        disturbed += stalled || droppedOut;
         offsets.push_back(offset);
         all.push_back(offset);
-    }
-    if (stalled * 4 > clicks.size()) {
-        std::printf("%s: the player stalled at %zu of %zu clicks: too loaded to measure\n", run.name.c_str(), stalled,
-                    clicks.size());
-        return false;
     }
     std::vector<double> magnitudes;
     for (double o : offsets) magnitudes.push_back(std::fabs(o));
@@ -264,11 +264,12 @@ bool analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, dou
     const double worst = *std::max_element(magnitudes.begin(), magnitudes.end());
     const bool met = median(magnitudes) <= GOAL_MEDIAN_MS && worst <= GOAL_WORST_MS;
     std::printf("%s: median offset %+.1f ms, median |offset| %.1f ms, spread %.1f ms (%+.1f .. %+.1f), worst |offset| "
-                "%.1f ms over %zu clicks (goal %.0f and %.0f ms: %s); click spacing at the sink within %.2f ms of the "
-                "track\n",
-                run.name.c_str(), median(offsets), median(magnitudes), *high - *low, *low, *high, worst, offsets.size(),
-                GOAL_MEDIAN_MS, GOAL_WORST_MS, met ? "met" : "missed", worstGap);
-    return met;
+                "%.1f ms (goal %.0f and %.0f ms: %s); click spacing at the sink within %.2f ms of the track; %zu "
+                "clicks disturbed by the load\n",
+                run.name.c_str(), median(offsets), median(magnitudes), *high - *low, *low, *high, worst,
+                GOAL_MEDIAN_MS, GOAL_WORST_MS, met ? "met" : "missed", worstGap, disturbed);
+    if (met) return RunResult::Met;
+    return disturbed > 0 ? RunResult::Disturbed : RunResult::Missed;
 }
 
 int analyse(int argc, char** argv) {
@@ -299,24 +300,27 @@ int analyse(int argc, char** argv) {
                 "onset\n",
                 CLICK_COUNT, leadLow, leadHigh);
     std::vector<double> all;
-    bool complete = true;
+    bool failed = false, disturbed = false;
     for (int a = first; a + 1 < argc; a += 2) {
         ServerRun run;
         run.name = argv[a];
         std::string error;
         if (!loadRun(argv[a + 1], run, &error)) {
             std::printf("%s: %s\n", run.name.c_str(), error.c_str());
-            complete = false;
+            failed = true;
             continue;
         }
-        complete = analyseRun(run, clicks, stallMs, all) && complete;
+        const RunResult result = analyseRun(run, clicks, stallMs, all);
+        failed = failed || result == RunResult::Missed || result == RunResult::Incomplete;
+        disturbed = disturbed || result == RunResult::Disturbed;
     }
     if (all.empty()) return fail("no server was measured");
     std::vector<double> magnitudes;
     for (double o : all) magnitudes.push_back(std::fabs(o));
     std::printf("av-sync: median |offset| %.0f ms, worst %.0f ms\n", median(magnitudes),
                 *std::max_element(magnitudes.begin(), magnitudes.end()));
-    return complete ? 0 : 1;
+    // 77: missed only where the load disturbed the run; the measurement could not tell.
+    return failed ? 1 : disturbed ? 77 : 0;
 }
 
 }  // namespace
