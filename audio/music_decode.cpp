@@ -165,6 +165,12 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
                 track.frameCount.store(static_cast<int64_t>(written / 2), std::memory_order_release);
                 if (job->pieceDelayUs > 0)
                     std::this_thread::sleep_for(std::chrono::microseconds(job->pieceDelayUs));
+                while (static_cast<int64_t>(written / 2) >= job->holdAt.load(std::memory_order_relaxed) &&
+                       !job->cancelled.load(std::memory_order_relaxed)) {
+                    const int64_t resume = job->resumeAtNs.load(std::memory_order_relaxed);
+                    if (resume != 0 && musicDecodeClockNs() >= resume) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
             } else {
                 samples.insert(samples.end(), s, s + count);
             }
@@ -269,10 +275,18 @@ void stopMusicDecode(MusicDecode& decode) {
     decode.thread.join();
 }
 
-void waitForMusicFrames(const MusicDecode& decode, int64_t frame) {
+void waitForMusicFrames(MusicDecode& decode, int64_t frame) {
+    if (frame > decode.holdAt.load(std::memory_order_relaxed) && decode.track.frameCount.load() < frame)
+        decode.resumeAtNs = 1;  // long past
     while (!decode.finished.load(std::memory_order_acquire) &&
            decode.track.frameCount.load(std::memory_order_acquire) < frame)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+int64_t musicDecodeClockNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void copyTrackFrames(const MusicTrack& track, int64_t position, int64_t frames, int outChannels,

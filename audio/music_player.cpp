@@ -18,6 +18,13 @@ namespace {
 
 constexpr int DEVICE_BUFFER_FRAMES = 1024;  // 23.2 ms at 44.1 kHz
 
+// A prefetch decodes the first 2.2 s of the track (a few milliseconds of work), and the
+// rest from one second after its loadStream: decoding it all at once (a quarter of a
+// second of processor time) would slow down the window, the GL context and the first
+// frames it would run beside, for nothing.
+constexpr int64_t PREFETCH_LEAD_FRAMES = 12 * 8192;
+constexpr int64_t PREFETCH_RESUME_NS = 1000000000;
+
 SpectrumUnit spectrumUnit;
 
 bool validSlot(int slot) { return slot >= 0 && slot < MUSIC_SLOTS; }
@@ -115,6 +122,7 @@ bool takeOverPrefetch(MusicPlayer& player, int slot) {
     // Until the first piece is there or the decode has ended; damage found after this
     // the decode reports itself.
     MusicDecode& decode = stream->decode;
+    if (decode.resumeAtNs.load() == 0) decode.resumeAtNs = musicDecodeClockNs() + PREFETCH_RESUME_NS;
     waitForMusicFrames(decode, 1);
     bool ok = true;
     std::string reason;
@@ -186,6 +194,7 @@ void MusicPlayer::prefetchStream(int slot, const char* path, int pieceDelayUs) {
         ahead->stream = new (std::nothrow) MusicStream();
         if (ahead->stream) {
             ahead->stream->decode.pieceDelayUs = pieceDelayUs;
+            ahead->stream->decode.holdAt = PREFETCH_LEAD_FRAMES;
             if (!startMusicDecode(ahead->buffer, size, ahead->stream->decode)) {
                 delete ahead->stream;
                 ahead->stream = nullptr;
@@ -215,7 +224,7 @@ void MusicPlayer::stopStream(int slot) {
 
 const float* MusicPlayer::spectrum() {
     float* values = spectrumUnit.values;
-    const MusicStream* heard = nullptr;
+    MusicStream* heard = nullptr;
     int64_t frame = 0;
     if (listening) {
         heard = streams[0];

@@ -58,8 +58,10 @@ struct MusicPlayer {
     bool loadStream(int slot, const char* path);
     // Reads the file now and starts decoding it on a thread of its own, for a later
     // loadStream of the same slot and path; prints nothing (loadStream reports as it
-    // would). Replaces an earlier prefetch of the slot. `pieceDelayUs` slows the decode
-    // down (microseconds after each piece), for tests.
+    // would). The decode stops 2.2 s in until a second after that loadStream, unless
+    // the spectrum needs more. Replaces an earlier
+    // prefetch of the slot. `pieceDelayUs` slows the decode down (microseconds after
+    // each piece), for tests.
     void prefetchStream(int slot, const char* path, int pieceDelayUs = 0);
     // Starts `slot` from `position` (frames at 44.1 kHz, 0: the start) at once, in place of
     // whatever played. Does nothing without a sound output or with an empty slot.

@@ -69,6 +69,11 @@ struct MusicDecode {
     std::string reason;                 // as decodeMusic's reason; read once finished
     int pieceDelayUs = 0;               // a pause after each piece, microseconds (tests slow
                                         // the decode with it; 0 otherwise)
+    std::atomic<int64_t> holdAt{INT64_MAX};  // frames: once this many are published, the
+                                        // decode waits (set before startMusicDecode) ...
+    std::atomic<int64_t> resumeAtNs{0}; // ... until this time on a steady clock (ns; 0:
+                                        // not yet), a reader waits for more, or it is
+                                        // cancelled
     std::mutex reportLock;              // guards reportPath
     std::string reportPath;             // non-empty: the decode prints "velmora: PATH:
                                         // REASON; playing what decoded" itself on damage
@@ -85,8 +90,11 @@ struct MusicDecode {
 bool startMusicDecode(const unsigned char* data, size_t size, MusicDecode& decode);
 
 // Waits until frames 0 .. frame - 1 of the decode's track are decoded or the decode has
-// ended, whichever comes first.
-void waitForMusicFrames(const MusicDecode& decode, int64_t frame);
+// ended, whichever comes first; a decode held short of them goes on at once.
+void waitForMusicFrames(MusicDecode& decode, int64_t frame);
+
+// Nanoseconds on the steady clock that resumeAtNs is read on.
+int64_t musicDecodeClockNs();
 
 // The spectrum of what is heard while frame `frame` (from the track's start, at
 // MUSIC_RATE) plays: value i is bin i + 1 of a 1024-point FFT (43.07 Hz apart) of the

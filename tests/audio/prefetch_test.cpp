@@ -153,6 +153,41 @@ TEST_F(Prefetch, PlaybackOvertakingTheDecodePlaysSilenceNeverUnfinishedData) {
     std::remove(raw.c_str());
 }
 
+TEST_F(Prefetch, DecodeStopsAfterItsLeadUntilTheTrackIsLoadedOrAskedFor) {
+    const int64_t lead = 12 * 8192, frames = 6 * 44100;
+    const std::vector<unsigned char> mp3 = encodeOrFail(synthBeat(6.0, 44100, 120), 2, 44100, 128);
+    const std::string path = scratchPath("prefetch-six.mp3");
+    writeFile(path, mp3);
+    MusicTrack whole;
+    std::string reason;
+    ASSERT_TRUE(decodeMusic(mp3.data(), mp3.size(), whole, &reason)) << reason;
+
+    for (bool ask : {false, true}) {
+        SCOPED_TRACE(ask ? "spectrum asked for" : "left alone");
+        MusicPlayer player;
+        player.prefetchStream(0, path.c_str());
+        ASSERT_NE(player.prefetches[0], nullptr);
+        const MusicTrack& ahead = player.prefetches[0]->stream->decode.track;
+        for (int i = 0; i < 500 && ahead.frameCount < lead; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(ahead.frameCount, lead);  // held there, not at the end
+
+        ASSERT_TRUE(player.loadStream(0, path.c_str()));
+        const MusicTrack* track = player.track(0);
+        if (ask) {
+            // Beyond the lead: the spectrum waits for it, exact.
+            player.setListeningPosition(5 * 44100);
+            float expected[SPECTRUM_SIZE];
+            computeSpectrum(whole, 5 * 44100, expected);
+            EXPECT_EQ(0, std::memcmp(player.spectrum(), expected, sizeof expected));
+        }
+        // Left alone, it goes on by itself after the track was taken over.
+        for (int i = 0; i < 1000 && track->frameCount < frames; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(track->frameCount, frames);
+        EXPECT_EQ(0, std::memcmp(track->samples.data(), whole.samples.data(), sizeof(float) * 2 * frames));
+    }
+}
+
 TEST_F(Prefetch, EveryBadFileStillGivesItsOneLine) {
     std::vector<unsigned char> damaged = beatMp3();
     for (size_t i = damaged.size() * 3 / 4; i < damaged.size() * 3 / 4 + 800; ++i) damaged[i] = 0;
