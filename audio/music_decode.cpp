@@ -206,7 +206,7 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         const bool falseTag = static_cast<size_t>(expected) > size * MAX_FRAMES_PER_BYTE;
         char text[112];
         if (falseTag)
-            std::snprintf(text, sizeof text, "its Info tag claims %.0f s; playing the %.2f s found",
+            std::snprintf(text, sizeof text, "its Info tag claims %.0f s, the file holds %.2f s",
                           double(expected) / rate, double(decodedFrames) / rate);
         else
             std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
