@@ -1,6 +1,7 @@
 // The global timeline: frame timing, the demo clock every scene compares against,
 // the music level, the scene index and the quit flag, and the table of scene ends.
-// Plain code: knows neither SDL nor GL, except through drawSceneFades' overlay calls.
+// Plain code: knows neither SDL nor GL, except through the overlay calls that draw the
+// white fades (drawSceneFadeIn, finishScene).
 #pragma once
 #include <cstdint>
 

@@ -57,8 +57,11 @@ struct Mesh {
     // The line overlay: every triangle's corners in order as one GL_LINES stream, so the
     // segments pair stream entries 0-1, 2-3, ... rather than following triangle edges.
     // Depth test off while drawing, so the lines show through the solid.
-    // Leaves: all state as it found it (attributes pushed and popped).
+    // Leaves: all state as it found it.
     void drawLines() const;
+    // The same overlay in immediate mode, vertex by vertex inside a full attribute push
+    // and pop: the plain form drawLines must match pixel for pixel (tests compare them).
+    void drawLinesImmediate() const;
 
     // True once generated and completed with consistent array sizes. The operations that
     // need normals or the saved copy do nothing on a mesh that is not.

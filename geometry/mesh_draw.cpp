@@ -26,6 +26,28 @@ void Mesh::drawSolid() const {
 
 void Mesh::drawLines() const {
     if (!isComplete()) return;
+    // The overlay as one indexed GL_LINES draw from the mesh's own arrays: the same
+    // corner stream, paired 0-1, 2-3, ..., as drawLinesImmediate sends vertex by vertex,
+    // and the same pixels, without the per-vertex calls and the full attribute push and
+    // pop that cost software GL most of a frame.
+    // Leaves: depth test and client arrays as it found them; current colour, normal
+    // and texture coordinate untouched.
+    const GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, positions.data());
+    glNormalPointer(GL_FLOAT, 0, normals.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, texCoords.data());
+    glDrawElements(GL_LINES, 3 * triangleCount, GL_UNSIGNED_INT, indices.data());
+    glPopClientAttrib();
+    if (depthTest) glEnable(GL_DEPTH_TEST);
+}
+
+void Mesh::drawLinesImmediate() const {
+    if (!isComplete()) return;
     // Leaves: every attribute as it was (pushed and popped), the current colour, normal
     // and texture coordinate included. Depth test is off only inside the bracket.
     glPushAttrib(GL_ALL_ATTRIB_BITS);

@@ -23,22 +23,49 @@ const int TEXT_BUFFER_SIZE = 256;  // bytes, terminating zero included
 // Bytes per row of a glBitmap image under GL's initial unpack alignment of 4.
 int bitmapStride(int width) { return (width + 31) / 32 * 4; }
 
-// Compiles one glyph into list `list`: the bitmap's origin sits on the baseline at the
-// raster position, and the raster position moves right by the advance. `scratch` holds
-// the bottom-up copy GL wants.
-void compileGlyph(unsigned list, const GlyphImage& glyph, std::vector<GLubyte>& scratch) {
+// Keeps one glyph's bitmap in `font` in the form glBitmap wants (rows bottom-up, padded
+// to the initial unpack alignment) and compiles it into list `list`: the bitmap's origin
+// sits on the baseline at the raster position, and the raster position moves right by
+// the advance.
+void keepAndCompileGlyph(BitmapFont& font, int code, unsigned list, const GlyphImage& glyph) {
+    FontGlyph& kept = font.glyphs[code - FIRST_GLYPH_CODE];
+    kept.width = glyph.width;
+    kept.rows = glyph.rows;
+    kept.originX = static_cast<float>(-glyph.left);
+    kept.originY = static_cast<float>(glyph.rows - glyph.top);
+    kept.advance = static_cast<float>(glyph.advance);
+    kept.offset = static_cast<unsigned>(font.glyphBits.size());
     const int stride = bitmapStride(glyph.width);
     const int rowBytes = (glyph.width + 7) / 8;
-    scratch.assign(static_cast<size_t>(stride) * glyph.rows, 0);
+    font.glyphBits.resize(font.glyphBits.size() + static_cast<size_t>(stride) * glyph.rows, 0);
+    unsigned char* bottomUp = font.glyphBits.data() + kept.offset;
     for (int row = 0; row < glyph.rows; ++row)
-        std::memcpy(&scratch[static_cast<size_t>(glyph.rows - 1 - row) * stride],
+        std::memcpy(bottomUp + static_cast<size_t>(glyph.rows - 1 - row) * stride,
                     glyph.bits + static_cast<long>(row) * glyph.pitch, rowBytes);
     // Leaves: no list open. glBitmap is only compiled here; the list keeps its own copy.
     glNewList(list, GL_COMPILE);
-    glBitmap(glyph.width, glyph.rows, static_cast<GLfloat>(-glyph.left),
-             static_cast<GLfloat>(glyph.rows - glyph.top), static_cast<GLfloat>(glyph.advance),
-             0.0f, scratch.empty() ? nullptr : scratch.data());
+    glBitmap(kept.width, kept.rows, kept.originX, kept.originY, kept.advance, 0.0f,
+             kept.width && kept.rows ? bottomUp : nullptr);
     glEndList();
+}
+
+// The unpack settings the glyph bitmaps are laid out for.
+// Leaves: pixel unpack state at GL's initial values (rows 4-byte aligned, no row length
+// or skips, no byte swap, most significant bit leftmost).
+void setInitialUnpackState() {
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_UNPACK_SWAP_BYTES, GL_FALSE);
+    glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
+}
+
+// Formats into `text` (TEXT_BUFFER_SIZE bytes) and returns the length of the formatted
+// text: the bytes before its first zero, so "%c" with 0 gives an empty text.
+int formatText(char* text, const char* format, va_list args) {
+    if (std::vsnprintf(text, TEXT_BUFFER_SIZE, format, args) < 0) return 0;
+    return static_cast<int>(std::strlen(text));
 }
 
 }  // namespace
@@ -47,6 +74,7 @@ bool BitmapFont::createFont(int height) {
     // Leaves: the lists of an earlier build freed.
     if (listBase != 0) glDeleteLists(listBase, GLYPH_COUNT);
     listBase = 0;
+    glyphBits.clear();
 
     GlyphSource source;
     if (const char* reason = source.openFace(CAPTION_FAMILY, true, height)) {
@@ -66,21 +94,13 @@ bool BitmapFont::createFont(int height) {
     }
 
     // The bitmaps are read with these settings when each list is compiled.
-    // Leaves: pixel unpack state at GL's initial values (rows 4-byte aligned, no row
-    // length or skips, no byte swap, most significant bit leftmost).
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
-    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-    glPixelStorei(GL_UNPACK_SWAP_BYTES, GL_FALSE);
-    glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
-
-    std::vector<GLubyte> scratch;
+    setInitialUnpackState();
     for (int code = FIRST_GLYPH_CODE; code < FIRST_GLYPH_CODE + GLYPH_COUNT; ++code) {
         GlyphImage glyph;
         // A glyph FreeType cannot render becomes an empty list that draws and moves nothing.
         source.renderGlyph(windows1252ToUnicode(static_cast<unsigned char>(code)), glyph);
-        compileGlyph(base + static_cast<unsigned>(code - FIRST_GLYPH_CODE), glyph, scratch);
+        const unsigned list = base + static_cast<unsigned>(code - FIRST_GLYPH_CODE);
+        keepAndCompileGlyph(*this, code, list, glyph);
     }
     source.close();
     listBase = base;
@@ -113,15 +133,37 @@ void BitmapFont::setTextPosition(float x, float y, float alpha, Color color) {
 }
 
 void BitmapFont::printText(const char* format, ...) {
+    if (!format || listBase == 0) return;
+    char text[TEXT_BUFFER_SIZE];
+    va_list args;
+    va_start(args, format);
+    const int length = formatText(text, format, args);
+    va_end(args);
+    if (length == 0) return;
+
+    // What each glyph's list does, without the list: GL skips the bitmap and the move
+    // while the raster position is invalid, and colours it with the raster colour.
+    // Leaves: pixel unpack state at GL's initial values; raster position after the last
+    // glyph (or where it was, if it is invalid).
+    setInitialUnpackState();
+    for (int i = 0; i < length; ++i) {
+        const int code = static_cast<unsigned char>(text[i]);
+        if (code < FIRST_GLYPH_CODE) continue;
+        const FontGlyph& glyph = glyphs[code - FIRST_GLYPH_CODE];
+        glBitmap(glyph.width, glyph.rows, glyph.originX, glyph.originY, glyph.advance, 0.0f,
+                 glyph.width && glyph.rows ? glyphBits.data() + glyph.offset : nullptr);
+    }
+}
+
+void BitmapFont::printTextWithLists(const char* format, ...) {
     // Without a font the list names below would belong to whoever else made lists.
     if (!format || listBase == 0) return;
     char text[TEXT_BUFFER_SIZE];
     va_list args;
     va_start(args, format);
-    const int formatted = std::vsnprintf(text, sizeof text, format, args);
+    const int length = formatText(text, format, args);
     va_end(args);
-    if (formatted <= 0) return;
-    const int length = formatted < TEXT_BUFFER_SIZE ? formatted : TEXT_BUFFER_SIZE - 1;
+    if (length == 0) return;
 
     // Leaves: list base restored by the pop; raster position after the last glyph (or
     // where it was, if it is invalid).

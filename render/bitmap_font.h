@@ -1,13 +1,29 @@
 // Bitmap captions: glyph display lists for codes 32..255, drawn at a raster position.
 // Owns the global `textFont`.
 #pragma once
+#include <vector>
+
 #include "render/color.h"
 
 const int FIRST_GLYPH_CODE = 32;  // space
 const int GLYPH_COUNT = 224;      // codes 32..255, bytes 128..255 read as Windows-1252
 
+// One glyph as its display list draws it: the arguments of its glBitmap call.
+struct FontGlyph {
+    int width, rows;   // pixels; 0 for a blank glyph
+    float originX;     // pixels from the bitmap's left edge to the pen (glBitmap xorig)
+    float originY;     // pixels from the bitmap's bottom row up to the baseline (yorig)
+    float advance;     // pixels the raster position moves right
+    unsigned offset;   // first byte of its rows in BitmapFont::glyphBits
+};
+
 struct BitmapFont {
     unsigned listBase;  // display list of code 32; code c is listBase + (c - 32); 0: no font
+    // The bitmaps the lists were compiled from, kept so that a caption can be drawn with
+    // plain glBitmap calls: executing display lists costs far more per glyph on software
+    // GL. Rows bottom-up, 4-byte aligned, most significant bit leftmost.
+    FontGlyph glyphs[GLYPH_COUNT];  // code c at c - 32
+    std::vector<unsigned char> glyphBits;
 
     // Builds the 224 glyph lists from an italic serif face at an em height of `height`
     // pixels (monochrome bitmaps, origin on the baseline, each list moving the raster
@@ -29,11 +45,18 @@ struct BitmapFont {
     // on with (SRC_ALPHA, ONE_MINUS_SRC_ALPHA).
     void setTextPosition(float x, float y, float alpha, Color color);
 
-    // Formats printf-style (at most 255 bytes; longer text is cut) and draws one glyph
-    // list per byte from the current raster position, which ends after the last glyph.
-    // An absent format, an empty text or a missing font draws nothing. No allocation.
-    // Leaves: the list base as it was.
+    // Formats printf-style (at most 255 bytes; longer text is cut) and draws the glyph of
+    // each byte up to the first zero from the current raster position, which ends after
+    // the last glyph. Bytes 1..31 have no glyph and draw nothing. An absent format, an
+    // empty text or a missing font draws nothing. No allocation. The pixels are those of
+    // the glyph lists (printTextWithLists), drawn with one glBitmap per glyph instead.
+    // Leaves: pixel unpack state at GL's initial values; the list base untouched.
     void printText(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // The same text drawn by calling the glyph lists, one per byte: the reference the
+    // fast path above is checked and timed against.
+    // Leaves: the list base as it was.
+    void printTextWithLists(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Pops the modelview saved by beginText.
     void endText();

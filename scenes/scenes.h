@@ -2,6 +2,8 @@
 // frame while the scene is current.
 #pragma once
 
+#include "render/bitmap_font.h"
+
 void setupScene0();
 void setupScene1();
 void setupScene2();
@@ -17,3 +19,11 @@ void renderScene3();
 void renderScene4();
 void renderScene5();
 void renderScene6();
+
+// One black caption line at (x, y) on the text plane, `alpha` 0..1 (GL clamps beyond).
+// The text is printed verbatim (never read as a format).
+// Leaves: what setTextPosition and printText leave.
+inline void printCaption(float x, float y, float alpha, const char* text) {
+    textFont.setTextPosition(x, y, alpha, Color{0.0f, 0.0f, 0.0f, 1.0f});
+    textFont.printText("%s", text);
+}

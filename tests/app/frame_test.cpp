@@ -4,6 +4,7 @@
 
 #include "app/demo.h"
 #include "app/timeline.h"
+#include "tests/support/demo_data.h"
 #include "tests/support/gl_test.h"
 
 namespace {
@@ -61,11 +62,17 @@ TEST(WindowMessages, EscapeAndCloseQuitOtherKeysDoNot) {
     EXPECT_TRUE(quitRequested);
 }
 
-class FrameTest : public GlTest {};
+class FrameTest : public GlTest {
+protected:
+    void SetUp() override {
+        GlTest::SetUp();
+        ASSERT_TRUE(ensureDemoLoaded());  // the scenes draw with the bank's pictures
+    }
+};
 
 TEST_F(FrameTest, LetterboxBarsCoverThirtySixRowsTopAndBottom) {
     restartTimeline(5000);
-    fakeNowMs += 16;
+    fakeNowMs += 12501;  // scene 0's last frame: white under its fade-out
     renderFrame();
     for (int x : {0, 320, 639}) {
         for (int y : {0, 35, 444, 479}) EXPECT_EQ(pixelAt(x, y), (Rgba{0, 0, 0, 255})) << x << "," << y;

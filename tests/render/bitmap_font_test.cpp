@@ -164,13 +164,27 @@ TEST_F(BitmapFontTest, LineIsSkippedWhenItsStartIsOutsideTheView) {
 }
 
 TEST_F(BitmapFontTest, EmptyAbsentOverlongAndFadedTexts) {
+    // The formatted text ends at its first zero byte, whichever path draws it; even where
+    // byte 0 names a real list (here the space, under a base moved up by 32).
+    BitmapFont shifted = textFont;
+    shifted.listBase += 32;
+    for (BitmapFont* font : {&textFont, &shifted}) {
+        font->beginText(1.0f);
+        font->setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
+        font->printText("%c", 0);
+        font->printTextWithLists("%c", 0);
+        font->printText("%c%s", 0, "HH");
+        font->printTextWithLists("%c%s", 0, "HH");
+        font->printText(nullptr);
+        font->printTextWithLists(nullptr);
+        font->printText("\x01\t\x1F");  // control bytes have no glyph
+        EXPECT_EQ(rasterX(), 320.0f);
+        EXPECT_EQ(frameInk().count, 0);
+        font->endText();
+    }
+
     textFont.beginText(1.0f);
     textFont.setTextPosition(0.0f, 0.0f, 1.0f, BLACK);
-    textFont.printText("%c", 0);
-    textFont.printText(nullptr);
-    EXPECT_EQ(rasterX(), 320.0f);
-    EXPECT_EQ(frameInk().count, 0);
-
     // Text is cut at 255 bytes: 300 dots move the raster position as 255 do.
     textFont.printText(".");
     const float dot = rasterX() - 320.0f;
@@ -211,10 +225,6 @@ TEST_F(BitmapFontTest, FirstPositionAfterALitPassTakesTheLitColour) {
     textFont.setTextPosition(0.0f, -0.5f, 1.0f, BLACK);
     EXPECT_FLOAT_EQ(rasterGet(GL_CURRENT_RASTER_COLOR, 0), 0.0f);
     textFont.endText();
-
-    glDisable(GL_LIGHT0);
-    const GLfloat defaultAmbient[4] = {0.2f, 0.2f, 0.2f, 1};
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, defaultAmbient);
 }
 
 TEST_F(BitmapFontTest, TextBlockRestoresModelviewAndListBase) {
@@ -241,7 +251,6 @@ TEST_F(BitmapFontTest, TextBlockRestoresModelviewAndListBase) {
     EXPECT_FLOAT_EQ(after[14], 7.0f);
     glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &value);
     EXPECT_EQ(value, 1);
-    glListBase(0);
 }
 
 TEST_F(BitmapFontTest, RebuildingIgnoresTheCallersUnpackState) {

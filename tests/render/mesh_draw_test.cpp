@@ -2,6 +2,8 @@
 // each draw leaves.
 #include <GL/gl.h>
 
+#include <GL/glu.h>
+
 #include <vector>
 
 #include "geometry/mesh.h"
@@ -108,6 +110,116 @@ TEST_F(MeshDrawTest, LinesIgnoreTheDepthTestAndRestoreEverything) {
     EXPECT_EQ(normal[2], 1.0f);
     EXPECT_EQ(tex[1], 0.75f);
     EXPECT_EQ(colour[1], 0.2f);
+}
+
+// What drawLines leaves that a caller could see, besides the pixels.
+struct LinesAftermath {
+    GLboolean depthTest, vertexArray, normalArray, texCoordArray;
+    GLvoid* vertexPointer;
+    GLfloat normal[3], texCoord[4], colour[4];
+    bool operator==(const LinesAftermath& o) const {
+        return depthTest == o.depthTest && vertexArray == o.vertexArray &&
+               normalArray == o.normalArray && texCoordArray == o.texCoordArray &&
+               vertexPointer == o.vertexPointer &&
+               std::equal(normal, normal + 3, o.normal) && std::equal(texCoord, texCoord + 4, o.texCoord) &&
+               std::equal(colour, colour + 4, o.colour);
+    }
+};
+
+LinesAftermath linesAftermath() {
+    LinesAftermath a{};
+    a.depthTest = glIsEnabled(GL_DEPTH_TEST);
+    a.vertexArray = glIsEnabled(GL_VERTEX_ARRAY);
+    a.normalArray = glIsEnabled(GL_NORMAL_ARRAY);
+    a.texCoordArray = glIsEnabled(GL_TEXTURE_COORD_ARRAY);
+    glGetPointerv(GL_VERTEX_ARRAY_POINTER, &a.vertexPointer);
+    glGetFloatv(GL_CURRENT_NORMAL, a.normal);
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, a.texCoord);
+    glGetFloatv(GL_CURRENT_COLOR, a.colour);
+    return a;
+}
+
+TEST_F(MeshDrawTest, ArrayLinesMatchImmediateLinesPixelForPixel) {
+    Mesh box = completeBox();
+    Mesh room = completeBox();
+    room.invertMesh();
+    Mesh tube;
+    tube.buildTube(32, 32, 1.2f, 7.0f);
+    tube.computeNormals();
+    tube.savePositions();
+    tube.waveDeform(Vec3(1, 0, 0), 0.4f, 0.7f, 1.3f);
+    Mesh torus;
+    torus.buildTorus(32, 32, 1.2f, 0.6f);
+    torus.computeNormals();
+    const Mesh* meshes[] = {&box, &room, &tube, &torus};
+
+    std::vector<uint8_t> checker(32 * 32 * 4);
+    for (int i = 0; i < 32 * 32; ++i) {
+        const bool on = ((i % 32) / 4 + (i / 32) / 4) % 2 == 0;
+        checker[i * 4 + 0] = on ? 250 : 20;
+        checker[i * 4 + 1] = on ? 90 : 200;
+        checker[i * 4 + 2] = static_cast<uint8_t>(i % 256);
+        checker[i * 4 + 3] = on ? 255 : 128;
+    }
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, 32, 32, GL_RGBA, GL_UNSIGNED_BYTE, checker.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+
+    const GLfloat light[4] = {0.8f, 0.7f, 0.6f, 1.0f};
+    const GLfloat material[4] = {1.0f, 0.9f, 0.5f, 1.0f};
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, light);
+    glEnable(GL_LIGHT0);
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, material);
+
+    // Every state the scenes draw overlays under: smooth or plain lines, textured or
+    // not, lit or not, additive, opaque (GL's initial function) or unblended, and a
+    // depth test that would hide them.
+    int cases = 0;
+    for (int variant = 0; variant < 32; ++variant) {
+        const bool smooth = variant & 1, textured = variant & 2, lit = variant & 4;
+        const int blend = (variant >> 3) % 3;
+        const bool depth = variant >= 16;
+        std::vector<uint8_t> frames[2];
+        LinesAftermath after[2];
+        for (int way = 0; way < 2; ++way) {
+            glClearColor(0.3f, 0.35f, 0.4f, 1.0f);
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glMatrixMode(GL_PROJECTION);
+            glLoadIdentity();
+            gluPerspective(60.0, 4.0 / 3.0, 0.1, 100.0);
+            glMatrixMode(GL_MODELVIEW);
+            glLoadIdentity();
+            gluLookAt(0.5, 1.0, 6.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
+            smooth ? glEnable(GL_LINE_SMOOTH) : glDisable(GL_LINE_SMOOTH);
+            glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+            textured ? glEnable(GL_TEXTURE_2D) : glDisable(GL_TEXTURE_2D);
+            lit ? glEnable(GL_LIGHTING) : glDisable(GL_LIGHTING);
+            glEnable(GL_BLEND);
+            glBlendFunc(blend == 1 ? GL_ONE : GL_SRC_ALPHA, blend == 1 ? GL_ZERO : GL_ONE);
+            if (blend == 2) glDisable(GL_BLEND);
+            depth ? glEnable(GL_DEPTH_TEST) : glDisable(GL_DEPTH_TEST);
+            glDepthFunc(GL_LESS);
+            glColor4f(0.9f, 0.6f, 0.3f, 0.7f);
+            glNormal3f(0.0f, 0.6f, 0.8f);
+            glTexCoord2f(0.125f, 0.375f);
+            for (const Mesh* mesh : meshes) {
+                glPushMatrix();
+                glRotatef(17.0f * variant, 1.0f, 1.0f, 1.0f);
+                mesh->drawSolid();  // fills the depth buffer the overlay must ignore
+                way == 0 ? mesh->drawLinesImmediate() : mesh->drawLines();
+                glPopMatrix();
+            }
+            frames[way] = readFrame();
+            after[way] = linesAftermath();
+        }
+        EXPECT_TRUE(frames[0] == frames[1]) << "variant " << variant;
+        EXPECT_TRUE(after[0] == after[1]) << "variant " << variant;
+        ++cases;
+    }
+    EXPECT_EQ(cases, 32);
+    glDeleteTextures(1, &texture);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A real GL context for tests: the display layer opened once per test program with a
 // hidden window (SDL's offscreen driver under ctest, Mesa's llvmpipe), its 640 x 480
-// render target bound. GlTest resets the GL state to what every frame starts from.
+// render target bound. GlTest resets the GL state to what every frame starts from, so
+// that a test program gives the same results run whole or one test at a time.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -24,10 +25,20 @@ Rgba pixelAt(int x, int y);
 // readRenderTarget leaves (target bound for reading, GL_PACK_ALIGNMENT 1).
 std::vector<uint8_t> readFrame();
 
+// Puts back everything a test may have changed. Leaves: the state every frame starts
+// from after the first (depth test, culling, lighting, blending and texturing off; blend
+// function (SRC_ALPHA, ONE); opaque black colour) with line smoothing on (nicest hint),
+// as start-up leaves it; every other setting at GL's initial value: lights, light model,
+// materials and colour material, texture environment and generation, texture bindings
+// 0, list base 0, pixel pack and unpack state, client arrays off, matrix and attribute
+// stacks empty, no list being compiled, render mode GL_RENDER, raster position at the
+// window origin; the render target bound with its whole area as viewport and scissor
+// box; identity modelview current over the start-up perspective; the target cleared to
+// white and the depth buffer to 1; no GL error pending.
+void resetGlState();
+
 class GlTest : public ::testing::Test {
 protected:
-    // Leaves: the state every frame starts from after the first (depth, cull, lighting,
-    // blend, texturing off; blend (SRC_ALPHA, ONE); opaque black colour), identity
-    // modelview current, the start-up perspective, and the target cleared to white.
+    // Opens the context if needed, then resetGlState.
     void SetUp() override;
 };

@@ -9,6 +9,11 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// A file under tests/texture/ (data/..., fuzz/regressions), by its source path.
+inline std::string testsFile(const std::string& relative) {
+    return std::string(TEXTURE_TESTS_DIR) + "/" + relative;
+}
+
 inline Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

@@ -49,7 +49,7 @@ const Reference references[] = {
 TEST(JpegReference, CloseToLibjpegTurboAndExactlyAsBefore) {
     for (const Reference& r : references) {
         SCOPED_TRACE(r.name);
-        const std::string path = std::string("data/") + r.name + ".jpg";
+        const std::string path = testsFile(std::string("data/") + r.name + ".jpg");
         ASSERT_TRUE(decodeTextureFile(path.c_str())) << jpegDecoder.failure;
         EXPECT_EQ(jpegDecoder.warning, nullptr);
         const JpegDecoder& d = jpegDecoder;
@@ -81,7 +81,7 @@ TEST(JpegReference, CloseToLibjpegTurboAndExactlyAsBefore) {
 
 TEST(JpegReference, PastFuzzCrashInputsDecodeOrFailCleanly) {
     int inputs = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("fuzz/regressions")) {
+    for (const auto& entry : std::filesystem::directory_iterator(testsFile("fuzz/regressions"))) {
         SCOPED_TRACE(entry.path().string());
         ++inputs;
         if (decodeTextureFile(entry.path().c_str())) {

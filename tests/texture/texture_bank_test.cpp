@@ -50,17 +50,18 @@ Image boundImage() {
 class TextureBankTest : public GlTest {
 protected:
     std::unique_ptr<TextureBank> bank = std::make_unique<TextureBank>();
-    fs::path testsDir, workDir;
+    const fs::path testsDir = TEXTURE_TESTS_DIR;
+    fs::path startDir, workDir;
 
     void SetUp() override {
         GlTest::SetUp();
-        testsDir = fs::current_path();
+        startDir = fs::current_path();
         workDir = fs::temp_directory_path() / ("velmora-bank-" + std::to_string(getpid()));
         fs::create_directories(workDir / "textures");
         fs::current_path(workDir);
     }
     void TearDown() override {
-        fs::current_path(testsDir);
+        fs::current_path(startDir);
         fs::remove_all(workDir);
     }
     // Copies data/<name>.jpg to textures/<as>.

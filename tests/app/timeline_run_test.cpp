@@ -1,0 +1,118 @@
+// The demo's frames over the whole timeline with the default pictures and music, on a
+// 60 Hz fake clock: the GL state every frame starts from, the white hand-over frames,
+// and no heap allocation while a frame renders.
+#include <GL/gl.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "app/demo.h"
+#include "app/timeline.h"
+#include "audio/music_player.h"
+#include "tests/support/demo_data.h"
+#include "tests/support/gl_test.h"
+
+namespace {
+std::atomic<bool> countingAllocations{false};
+std::atomic<long> allocations{0};
+}  // namespace
+
+// GCC cannot see that these replace the global pair, so it flags malloc/free as mismatched.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+// Every C++ allocation of the program passes here; counted only while a frame renders.
+void* operator new(std::size_t size) {
+    if (countingAllocations.load(std::memory_order_relaxed)) allocations.fetch_add(1);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+uint64_t fakeNowMs = 0;
+uint64_t fakeClock() { return fakeNowMs; }
+
+class TimelineRunTest : public GlTest {};
+
+// The state the letterbox bars leave and every frame after the first starts from.
+void expectFrameStartState(int frame) {
+    SCOPED_TRACE(::testing::Message() << "before frame " << frame << ", scene " << sceneIndex);
+    for (GLenum cap : {GL_DEPTH_TEST, GL_CULL_FACE, GL_LIGHTING, GL_BLEND, GL_TEXTURE_2D})
+        EXPECT_FALSE(glIsEnabled(cap)) << std::hex << cap;
+    GLint value = 0;
+    glGetIntegerv(GL_BLEND_SRC, &value);
+    EXPECT_EQ(value, GL_SRC_ALPHA);
+    glGetIntegerv(GL_BLEND_DST, &value);
+    EXPECT_EQ(value, GL_ONE);
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
+    EXPECT_EQ(colour[3], 1.0f);
+    glGetIntegerv(GL_MATRIX_MODE, &value);
+    EXPECT_EQ(value, GL_MODELVIEW);
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &value);
+    EXPECT_EQ(value, 1) << "a push without its pop";
+    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &value);
+    EXPECT_EQ(value, 1);
+    glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &value);
+    EXPECT_EQ(value, 0);
+}
+
+// Rows 36..443, between the bars, are all white.
+void expectWhiteBetweenBars(const char* what) {
+    const std::vector<uint8_t> frame = readFrame();
+    int darker = 0;
+    for (size_t y = 36; y < 444; ++y)
+        for (size_t x = 0; x < 640; ++x)
+            for (int c = 0; c < 3; ++c)
+                if (frame[(y * 640 + x) * 4 + c] != 255) ++darker;
+    EXPECT_EQ(darker, 0) << what;
+}
+
+TEST_F(TimelineRunTest, EveryFrameStartsCleanHandOversAreWhiteAndNothingIsAllocated) {
+    ASSERT_TRUE(ensureDemoLoaded(true));
+
+    clockSource = fakeClock;
+    // Two passes over the last seconds of every scene: the first lets the renderer build
+    // what it caches, the second counts allocations.
+    for (int pass = 0; pass < 2; ++pass) {
+        const float secondsPerScene = pass == 0 ? 0.5f : 3.0f;
+        fakeNowMs = 0;
+        sceneIndex = 0;
+        quitRequested = false;
+        startClocks();
+        allocations = 0;
+        int frame = 0;
+        for (int scene = 0; scene < SCENE_COUNT && !quitRequested; ++scene) {
+            const float startMs = sceneTimeline[scene].endMs - 1000.0f * secondsPerScene;
+            if (fakeNowMs < startMs) fakeNowMs = static_cast<uint64_t>(startMs);
+            int frameInScene = 0;
+            while (sceneIndex == scene && !quitRequested) {
+                if (frame > 0) expectFrameStartState(frame);
+                fakeNowMs = static_cast<uint64_t>(fakeNowMs + (frameInScene % 3 == 2 ? 17 : 16));
+                musicPlayer.setListeningPosition(static_cast<int64_t>(fakeNowMs) * 441 / 10);
+                countingAllocations = pass == 1;
+                renderFrame();
+                countingAllocations = false;
+                ++frame;
+                ++frameInScene;
+            }
+            // Scene 5 has no fade-out: scene 6 starts from white with its own fade-in.
+            if (scene != 5) expectWhiteBetweenBars("a scene's last frame");
+            if (pass == 1) {
+                EXPECT_GE(frameInScene, 170);
+            }
+        }
+        EXPECT_TRUE(quitRequested);
+        if (pass == 1) {
+            EXPECT_EQ(allocations.load(), 0) << "heap allocations while frames rendered";
+        }
+    }
+}
+
+}  // namespace
