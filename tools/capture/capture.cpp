@@ -54,6 +54,7 @@ void installStopHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);  // a closed terminal: finish the files, not leave temporaries
     signal(SIGPIPE, SIG_IGN);  // a dead ffmpeg shows as a write error instead
     signal(SIGXFSZ, SIG_IGN);  // so does a file-size limit: a failed write, not a dead tool
 }
