@@ -44,6 +44,9 @@ void Overlay::drawFade(float r, float g, float b, float alpha) {
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);
     glColor4f(r, g, b, alpha);
+    // GL clamps alpha to 0..1, and at 0 this blend leaves every pixel exactly as it was:
+    // the quad is skipped then (a whole-screen pass every frame once a fade-in is over).
+    if (!(alpha > 0.0f)) return;
     glBegin(GL_QUADS);
     glVertex2i(0, 0);
     glVertex2i(screenWidth, 0);
@@ -76,19 +79,26 @@ void Sprite::drawSprite(float alpha) {
     const float hy = halfH * sizeY;
 
     glColor4f(color.r, color.g, color.b, alpha);
-    glPushMatrix();
-    glRotatef(angle, 0.0f, 0.0f, 1.0f);
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, 0.0f);
-    glVertex2f(cx - hx, cy - hy);
-    glTexCoord2f(repeatU, 0.0f);
-    glVertex2f(cx + hx, cy - hy);
-    glTexCoord2f(repeatU, repeatV);
-    glVertex2f(cx + hx, cy + hy);
-    glTexCoord2f(0.0f, repeatV);
-    glVertex2f(cx - hx, cy + hy);
-    glEnd();
-    glPopMatrix();
+    // With alpha clamped to 0 both blend functions give back the pixels as they were,
+    // so the quad is skipped; the state is left as if it had been drawn, down to the
+    // current texture coordinate of its last corner.
+    if (!(alpha > 0.0f)) {
+        glTexCoord2f(0.0f, repeatV);
+    } else {
+        glPushMatrix();
+        glRotatef(angle, 0.0f, 0.0f, 1.0f);
+        glBegin(GL_QUADS);
+        glTexCoord2f(0.0f, 0.0f);
+        glVertex2f(cx - hx, cy - hy);
+        glTexCoord2f(repeatU, 0.0f);
+        glVertex2f(cx + hx, cy - hy);
+        glTexCoord2f(repeatU, repeatV);
+        glVertex2f(cx + hx, cy + hy);
+        glTexCoord2f(0.0f, repeatV);
+        glVertex2f(cx - hx, cy + hy);
+        glEnd();
+        glPopMatrix();
+    }
 
     glDisable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE);

@@ -1,6 +1,9 @@
 // The 2D bracket, fades and sprites, read back from a real GL context.
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "render/overlay.h"
 #include "tests/support/gl_test.h"
 
@@ -182,6 +185,140 @@ TEST_F(OverlayTest, End2DRestoresModelviewAndPerspective) {
     GLint depth = 0;
     glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
     EXPECT_EQ(depth, 1);
+}
+
+// A busy background: a colour gradient with a translucent alpha channel.
+void drawBackground() {
+    glClearColor(0.2f, 0.4f, 0.6f, 0.5f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    overlay.begin2D();
+    glDisable(GL_BLEND);
+    glDisable(GL_TEXTURE_2D);
+    glBegin(GL_QUADS);
+    glColor4f(1.0f, 0.0f, 0.3f, 0.2f);
+    glVertex2i(0, 0);
+    glColor4f(0.0f, 1.0f, 0.6f, 0.9f);
+    glVertex2i(640, 0);
+    glColor4f(0.1f, 0.2f, 1.0f, 0.6f);
+    glVertex2i(640, 480);
+    glColor4f(0.9f, 0.8f, 0.1f, 1.0f);
+    glVertex2i(0, 480);
+    glEnd();
+    overlay.end2D();
+}
+
+struct AfterDraw {
+    std::vector<uint8_t> pixels;
+    GLfloat colour[4], texCoord[4];
+    GLint src, dst;
+    GLboolean blend, texture, depth, cull, lighting;
+    bool operator==(const AfterDraw& o) const {
+        return pixels == o.pixels && std::equal(colour, colour + 4, o.colour) &&
+               std::equal(texCoord, texCoord + 4, o.texCoord) && src == o.src && dst == o.dst &&
+               blend == o.blend && texture == o.texture && depth == o.depth && cull == o.cull &&
+               lighting == o.lighting;
+    }
+};
+
+AfterDraw afterDraw() {
+    AfterDraw a{};
+    a.pixels = readFrame();
+    glGetFloatv(GL_CURRENT_COLOR, a.colour);
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, a.texCoord);
+    a.src = blendFunc(GL_BLEND_SRC);
+    a.dst = blendFunc(GL_BLEND_DST);
+    a.blend = glIsEnabled(GL_BLEND);
+    a.texture = glIsEnabled(GL_TEXTURE_2D);
+    a.depth = glIsEnabled(GL_DEPTH_TEST);
+    a.cull = glIsEnabled(GL_CULL_FACE);
+    a.lighting = glIsEnabled(GL_LIGHTING);
+    return a;
+}
+
+// The quad a sprite or fade would draw, issued whatever its alpha: the reference that
+// the skipped draws of fully transparent ones must match.
+void drawQuadAnyway(const Sprite& s, float alpha) {
+    const float cx = (s.x + 1.0f) * 320.0f, cy = (s.y + 1.0f) * 240.0f;
+    const float hx = 320.0f * s.sizeX, hy = 240.0f * s.sizeY;
+    glColor4f(s.color.r, s.color.g, s.color.b, alpha);
+    glPushMatrix();
+    glRotatef(s.angle, 0.0f, 0.0f, 1.0f);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2f(cx - hx, cy - hy);
+    glTexCoord2f(s.repeatU, 0.0f);
+    glVertex2f(cx + hx, cy - hy);
+    glTexCoord2f(s.repeatU, s.repeatV);
+    glVertex2f(cx + hx, cy + hy);
+    glTexCoord2f(0.0f, s.repeatV);
+    glVertex2f(cx - hx, cy + hy);
+    glEnd();
+    glPopMatrix();
+}
+
+TEST_F(OverlayTest, TransparentFadesAndSpritesLeaveWhatTheirQuadsWould) {
+    std::vector<uint8_t> texels(16 * 16 * 4);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(i * 37);
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 16, 16, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+
+    for (float alpha : {0.0f, -0.4f, -1e-7f, 0.01f}) {  // the last one is drawn
+        // Fades.
+        drawBackground();
+        overlay.begin2D();
+        overlay.drawFade(1.0f, 1.0f, 1.0f, alpha);
+        overlay.end2D();
+        const AfterDraw skipped = afterDraw();
+        drawBackground();
+        overlay.begin2D();
+        glEnable(GL_BLEND);  // the state a fade sets before its quad
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glDisable(GL_DEPTH_TEST);
+        glDisable(GL_CULL_FACE);
+        glDisable(GL_LIGHTING);
+        glDisable(GL_TEXTURE_2D);
+        glColor4f(1.0f, 1.0f, 1.0f, alpha);
+        glBegin(GL_QUADS);
+        glVertex2i(0, 0);
+        glVertex2i(640, 0);
+        glVertex2i(640, 480);
+        glVertex2i(0, 480);
+        glEnd();
+        overlay.end2D();
+        EXPECT_TRUE(skipped == afterDraw()) << "fade at alpha " << alpha;
+
+        // Sprites: textured or not, blended or additive, turned and tiled.
+        for (int variant = 0; variant < 4; ++variant) {
+            Sprite s = plainSprite(0.1f, -0.2f, 4.5f, 4.5f, 33.0f, Color{0.9f, 0.8f, 0.7f, 1.0f});
+            s.textured = variant & 1;
+            s.alphaBlend = variant & 2;
+            s.repeatU = s.repeatV = 7.5f;
+            glBindTexture(GL_TEXTURE_2D, texture);
+            drawBackground();
+            overlay.begin2D();
+            s.drawSprite(alpha);
+            overlay.end2D();
+            const AfterDraw skippedSprite = afterDraw();
+
+            drawBackground();
+            overlay.begin2D();
+            glDisable(GL_DEPTH_TEST);  // the state a sprite sets before its quad
+            glDisable(GL_CULL_FACE);
+            glDisable(GL_LIGHTING);
+            glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, s.alphaBlend ? GL_ONE_MINUS_SRC_ALPHA : GL_ONE);
+            s.textured ? glEnable(GL_TEXTURE_2D) : glDisable(GL_TEXTURE_2D);
+            drawQuadAnyway(s, alpha);
+            glDisable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+            overlay.end2D();
+            EXPECT_TRUE(skippedSprite == afterDraw()) << "sprite variant " << variant << " at alpha " << alpha;
+        }
+    }
+    glDeleteTextures(1, &texture);
 }
 
 }  // namespace

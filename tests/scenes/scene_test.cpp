@@ -71,6 +71,18 @@ bool inkIsDark(const Frame& withText, const Frame& withoutText) {
     return true;
 }
 
+// Of the pixels that differ, how many are pure black: a caption faded below alpha 1
+// leaves none, one drawn at full strength (as a lit colour would, here) many.
+int blackInk(const Frame& withText, const Frame& withoutText) {
+    int count = 0;
+    for (size_t i = 0; i < withText.size(); i += 4) {
+        const bool differs = withText[i] != withoutText[i] || withText[i + 1] != withoutText[i + 1] ||
+                             withText[i + 2] != withoutText[i + 2];
+        if (differs && withText[i] + withText[i + 1] + withText[i + 2] == 0) ++count;
+    }
+    return count;
+}
+
 // Screen row (from the top) of a caption baseline at text-plane height y, depth 1.
 int captionRow(float y) { return 480 - static_cast<int>(240.0 * (1.0 + y / std::tan(M_PI / 3.0))); }
 
@@ -220,6 +232,28 @@ TEST_F(SceneTest, Scene4CaptionsCameraAndTintsFollowTheClock) {
         EXPECT_GE(ambient[2], e.minA);
         EXPECT_LE(ambient[2], e.maxA);
     }
+}
+
+TEST_F(SceneTest, Scene5GreetingsStartPast200AndTheBentTubeNeverAccumulates) {
+    // The first credit is black at its own alpha (0.55 here) although the tube was lit:
+    // the invisible lead-in line took the lit raster colour (opaque with this material).
+    Frame withText, withoutText;
+    captionInk(renderScene5, 50.0f, withText, withoutText, 0.1f);
+    EXPECT_GT(inkIn(withText, withoutText, captionRow(0.3f) - 14, captionRow(0.3f)), 100);
+    EXPECT_TRUE(inkIsDark(withText, withoutText));
+    EXPECT_LT(blackInk(withText, withoutText), 10);
+
+    const int greetings = captionRow(0.6f);
+    captionInk(renderScene5, 150.0f, withText, withoutText, 0.1f);  // clock exactly 200
+    EXPECT_EQ(inkIn(withText, withoutText, greetings - 14, greetings), 0);
+
+    // Past 200 the greetings clock runs: "greetings to..." enters at alpha ~1.
+    captionInk(renderScene5, 0.5f, withText, withoutText, 0.1f);
+    EXPECT_GT(inkIn(withText, withoutText, greetings - 14, greetings), 100);
+
+    // The same clocks give the same picture: the two waves start from the saved shape.
+    frame(renderScene5, 0.0f, 0.1f);
+    EXPECT_TRUE(readFrame() == withText);
 }
 
 }  // namespace

@@ -24,21 +24,23 @@ FrameTimeStats summarizeFrameTimes(std::vector<float> ms) {
 void reserveBenchmark(BenchmarkLog& log, int64_t frames) {
     log.demoSeconds.reserve(static_cast<size_t>(frames));
     log.frameMs.reserve(static_cast<size_t>(frames));
+    log.cpuMs.reserve(static_cast<size_t>(frames));
     log.scene.reserve(static_cast<size_t>(frames));
 }
 
 namespace {
 
-std::vector<float> sceneTimes(const BenchmarkLog& log, int scene) {
+std::vector<float> sceneTimes(const std::vector<float>& times, const BenchmarkLog& log, int scene) {
     std::vector<float> ms;
-    for (size_t i = 0; i < log.frameMs.size(); ++i)
-        if (log.scene[i] == scene) ms.push_back(log.frameMs[i]);
+    for (size_t i = 0; i < times.size(); ++i)
+        if (log.scene[i] == scene) ms.push_back(times[i]);
     return ms;
 }
 
-void printRow(std::FILE* out, const char* name, const FrameTimeStats& s) {
-    std::fprintf(out, "%-6s %7lld %10.2f %9.2f %9.2f %9.1f\n", name, static_cast<long long>(s.frames),
-                 s.medianMs, s.p99Ms, s.worstMs, s.framesPerSecond());
+void printRow(std::FILE* out, const char* name, const FrameTimeStats& s, const FrameTimeStats& cpu) {
+    std::fprintf(out, "%-6s %7lld %10.2f %9.2f %9.2f %9.1f %10.2f %9.2f\n", name,
+                 static_cast<long long>(s.frames), s.medianMs, s.p99Ms, s.worstMs, s.framesPerSecond(),
+                 cpu.medianMs, cpu.p99Ms);
 }
 
 // The smallest of 1, 2, 5 times a power of ten that is at least v.
@@ -58,17 +60,17 @@ std::string fixed(double v, int decimals) {
 }  // namespace
 
 void printBenchmarkTable(std::FILE* out, const BenchmarkLog& log, double fps) {
-    std::fprintf(out, "%-6s %7s %10s %9s %9s %9s\n", "scene", "frames", "median ms", "p99 ms",
-                 "worst ms", "fps");
+    std::fprintf(out, "%-6s %7s %10s %9s %9s %9s %10s %9s\n", "scene", "frames", "median ms", "p99 ms",
+                 "worst ms", "fps", "cpu median", "cpu p99");
     for (int scene = 0; scene < 7; ++scene) {
-        const FrameTimeStats s = summarizeFrameTimes(sceneTimes(log, scene));
+        const FrameTimeStats s = summarizeFrameTimes(sceneTimes(log.frameMs, log, scene));
         if (s.frames == 0) continue;
         char name[8];
         std::snprintf(name, sizeof name, "%d", scene);
-        printRow(out, name, s);
+        printRow(out, name, s, summarizeFrameTimes(sceneTimes(log.cpuMs, log, scene)));
     }
     const FrameTimeStats all = summarizeFrameTimes(log.frameMs);
-    printRow(out, "all", all);
+    printRow(out, "all", all, summarizeFrameTimes(log.cpuMs));
     const double demoSeconds = all.frames / fps;
     std::fprintf(out, "%.1f s of demo rendered in %.1f s: %.2fx real time at %.3g fps\n", demoSeconds,
                  all.totalMs / 1000.0, all.totalMs > 0 ? demoSeconds * 1000.0 / all.totalMs : 0.0, fps);

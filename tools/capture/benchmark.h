@@ -22,12 +22,15 @@ FrameTimeStats summarizeFrameTimes(std::vector<float> frameMs);
 struct BenchmarkLog {
     std::vector<float> demoSeconds;  // the frame's clock reading, s
     std::vector<float> frameMs;      // wall time to render the frame, finished, ms
+    std::vector<float> cpuMs;        // processor time of all the process's threads meanwhile, ms:
+                                     // steadier than wall time on a shared machine
     std::vector<int8_t> scene;       // the scene that rendered it, 0..6
 };
 
 void reserveBenchmark(BenchmarkLog& log, int64_t frames);
 
-// Per-scene rows and an "all" row; `fps` is the capture rate for the real-time factor.
+// Per-scene rows and an "all" row, wall and processor time; `fps` is the capture rate for
+// the real-time factor.
 void printBenchmarkTable(std::FILE* out, const BenchmarkLog& log, double fps);
 
 // Frame time against demo time with scene boundaries and the frame budget at `fps`.

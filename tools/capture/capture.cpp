@@ -6,6 +6,7 @@
 
 #include <GL/gl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,13 @@ void installStopHandlers() {
 int failRun(const std::string& message) {
     std::fprintf(stderr, "velmora-capture: %s\n", message.c_str());
     return 1;
+}
+
+// Processor time of every thread of the process (the renderer's own included), ms.
+double processCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 double secondsSince(Clock::time_point t) {
@@ -302,15 +310,18 @@ bool captureFrames(CaptureRun& run, std::string* error) {
         virtualNowMs = static_cast<uint64_t>(frameClockMs(n, fps));
         listenAt(frameAudioStart(n, fps, CAPTURE_AUDIO_RATE));
         const int scene = sceneIndex;
+        const double cpu0 = processCpuMs();
         const Clock::time_point t0 = Clock::now();
         renderFrame();
         glFinish();  // so that the render time is the frame's own, not the read-back's
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        const double cpuMs = processCpuMs() - cpu0;
         run.render += ms / 1000.0;
         run.rendered = n + 1;
         if (run.o.benchmark) {
             run.bench.demoSeconds.push_back(static_cast<float>(virtualNowMs / 1000.0));
             run.bench.frameMs.push_back(static_cast<float>(ms));
+            run.bench.cpuMs.push_back(static_cast<float>(cpuMs));
             run.bench.scene.push_back(static_cast<int8_t>(scene));
         }
         if (run.log.file &&
