@@ -91,7 +91,7 @@ TEST_F(Player, MissingOrBadFileLeavesTheDemoSilentWithOneLine) {
 // reason in the one line, and the slot keeps what it held.
 TEST_F(Player, PipesFoldersDevicesAndHugeFilesAreRefusedUnreadWithTheirReason) {
     const std::string pipe = scratchPath("pipe.mp3"), folder = scratchPath("folder.mp3"),
-                      device = scratchPath("zero.mp3"), huge = scratchPath("huge.mp3");
+                      device = scratchPath("device.mp3"), huge = scratchPath("huge.mp3");
     std::filesystem::remove_all(folder);
     for (const std::string& p : {pipe, device, huge}) std::filesystem::remove(p);
     ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
@@ -105,8 +105,10 @@ TEST_F(Player, PipesFoldersDevicesAndHugeFilesAreRefusedUnreadWithTheirReason) {
         {device, "is not a regular file (a device)"},
         {huge, "larger than 64 MiB (5.00 GiB); not read"},
     };
+    // A track of its own: other test processes may be rewriting the shared beat file.
+    const std::string kept = writeScratch("kept.mp3", encodeOrFail(sine(200, 0.5, 2 * 44100, 2), 2, 44100));
     MusicPlayer player;
-    stderrOf([&] { ASSERT_TRUE(player.loadStream(0, beatFile().c_str())); });
+    stderrOf([&] { ASSERT_TRUE(player.loadStream(0, kept.c_str())); });
     for (const auto& [path, reason] : cases) {
         const std::string printed = stderrOf([&] { EXPECT_FALSE(player.loadStream(0, path.c_str())); });
         EXPECT_EQ(printed, "velmora: " + path + ": " + reason + "\n");
