@@ -3,8 +3,12 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/timeline.h"
 #include "audio/music_player.h"
+#include "audio/sound_device.h"
 #include "render/bitmap_font.h"
 #include "render/overlay.h"
 #include "scenes/scenes.h"
@@ -12,6 +16,34 @@
 
 namespace {
 Sprite letterboxBar;
+
+// With VELMORA_FRAME_LOG naming a file, one line per presented frame, for measuring the
+// picture against the sound (tools/av-sync.sh): presentation time (ns, the sound
+// layer's clock), music level, heard frame at presentation, newest hand-over frame and
+// its time (ns). Off when unset; flushed every line, so the run may be ended at any time.
+std::FILE* frameLog = nullptr;
+
+void openFrameLog() {
+    const char* path = std::getenv("VELMORA_FRAME_LOG");
+    if (!path || !*path) return;
+    frameLog = std::fopen(path, "w");
+    if (!frameLog) {
+        std::fprintf(stderr, "velmora: %s: cannot write the frame log\n", path);
+        return;
+    }
+    std::fprintf(frameLog, "# driver %s buffer %d latency %d\n", soundDriverName(), soundBufferFrames(),
+                 soundLatencyFrames());
+}
+
+void logFrame() {
+    const int64_t presentedNs = soundClockNs();
+    const int64_t heard = soundDeviceOpen() && musicPlayer.playingSlot >= 0 ? heardFrame() : 0;
+    const SoundHandOver handOver = lastHandOver();
+    std::fprintf(frameLog, "%lld %.6f %lld %lld %lld\n", static_cast<long long>(presentedNs), musicLevel,
+                 static_cast<long long>(heard), static_cast<long long>(handOver.frame),
+                 static_cast<long long>(handOver.timeNs));
+    std::fflush(frameLog);
+}
 
 void renderScene(int index) {
     switch (index) {
@@ -104,6 +136,7 @@ void renderFrame() {
 }
 
 void runFrameLoop() {
+    openFrameLog();
     while (!quitRequested) {
         const WindowMessage message = pollWindowMessage();
         if (message.kind == WindowMessageKind::Quit) {
@@ -116,7 +149,10 @@ void runFrameLoop() {
         }
         renderFrame();
         presentFrame();
+        if (frameLog) logFrame();
     }
+    if (frameLog) std::fclose(frameLog);
+    frameLog = nullptr;
 }
 
 void shutdownDemo() {

@@ -14,7 +14,8 @@ namespace {
 constexpr int OUTPUT_CHANNELS = 2;
 
 SDL_AudioDeviceID device = 0;
-int bufferFrames = 0;  // frames per callback
+int bufferFrames = 0;   // frames per callback
+int latencyFrames = 0;  // from a hand-over to the moment its last frame is heard
 
 // The source. Written by the main thread under the device lock, read by the callback,
 // which SDL runs under that same lock.
@@ -81,6 +82,23 @@ void silenceAlsa() {
     if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsaMessage);
 }
 
+// Device buffers between a hand-over and the moment its last frame is heard, for SDL's
+// output driver `driver`. SDL's Pulse client (which also serves PipeWire through its
+// Pulse layer) keeps about one device buffer queued in the server and is called back
+// as that drains, so the buffer the callback fills plays after about one more: two.
+// SDL reports no latency, so this is a measured figure: tools/av-sync.sh timed the sound
+// on null sinks (their own ~5 ms blocks included) at 1.75 to 1.9 buffers after the
+// newest hand-over on PulseAudio 16 and 1.9 to 2.0 on PipeWire 0.3.65 through its Pulse
+// layer, with 1024-frame buffers. SDL's own PipeWire client measured 1.6 buffers at a
+// 5 ms graph quantum and about 2.6 at a 21 ms one (timed less surely: the monitor came
+// in 21 ms pieces); two is within 15 ms of both. It drops out under load more than the
+// Pulse client, and then no fixed figure holds. Other drivers are unmeasured and keep
+// the one buffer the callback fills.
+int outputLatencyBuffers(const char* driver) {
+    if (!driver) return 1;
+    return std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0 ? 2 : 1;
+}
+
 }  // namespace
 
 int64_t soundClockNs() {
@@ -119,6 +137,7 @@ bool openSoundDevice(int frames, std::string* reason) {
         return false;
     }
     bufferFrames = have.samples;
+    latencyFrames = bufferFrames * outputLatencyBuffers(SDL_GetCurrentAudioDriver());
     SDL_PauseAudioDevice(device, 0);
     return true;
 }
@@ -129,13 +148,21 @@ void closeSoundDevice() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     device = 0;
     bufferFrames = 0;
+    latencyFrames = 0;
     sourceTrack = nullptr;
     playing = nullptr;
 }
 
 bool soundDeviceOpen() { return device != 0; }
 
+const char* soundDriverName() {
+    const char* name = device ? SDL_GetCurrentAudioDriver() : nullptr;
+    return name ? name : "none";
+}
+
 int soundBufferFrames() { return bufferFrames; }
+
+int soundLatencyFrames() { return latencyFrames; }
 
 void playSound(const MusicTrack* track, int64_t startFrame) {
     if (!device) return;
@@ -145,7 +172,7 @@ void playSound(const MusicTrack* track, int64_t startFrame) {
     publishHandOver(startFrame, soundClockNs());
     SDL_UnlockAudioDevice(device);
     playing = track;
-    lastHeard = startFrame - bufferFrames;
+    lastHeard = startFrame - latencyFrames;
 }
 
 void stopSound() {
@@ -173,7 +200,7 @@ int64_t heardFrame() {
     const SoundHandOver handOver = lastHandOver();
     // Clamped to 0..10 s: enough to pass any buffer, far from overflowing the product below.
     const int64_t sinceNs = std::clamp<int64_t>(soundClockNs() - handOver.timeNs, 0, 10000000000);
-    int64_t heard = handOver.frame - bufferFrames + sinceNs * MUSIC_RATE / 1000000000;
+    int64_t heard = handOver.frame - latencyFrames + sinceNs * MUSIC_RATE / 1000000000;
     heard = std::min(heard, handOver.frame);
     heard = std::max(heard, lastHeard);
     lastHeard = heard;

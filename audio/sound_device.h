@@ -23,8 +23,16 @@ void closeSoundDevice();
 
 bool soundDeviceOpen();
 
-// Frames per device buffer, the output latency the heard position assumes; 0 when closed.
+// The name of SDL's output driver ("pulseaudio", "alsa", "disk", ...); "none" when closed.
+const char* soundDriverName();
+
+// Frames per device buffer; 0 when closed.
 int soundBufferFrames();
+
+// Frames from a hand-over until its last frame is heard, as the heard position assumes:
+// whole device buffers, as many as SDL's output driver keeps queued (two for its Pulse
+// and PipeWire clients, one elsewhere); 0 when closed.
+int soundLatencyFrames();
 
 // Plays `track` from frame `startFrame` (0: the start) in place of whatever played.
 // The track's samples must stay untouched until stopSound, the next playSound or
@@ -49,7 +57,7 @@ SoundHandOver lastHandOver();
 // Nanoseconds on a monotonic clock, the one the hand-overs are stamped with.
 int64_t soundClockNs();
 
-// The frame being heard now: the frames handed over, less one device buffer, plus the
+// The frame being heard now: the frames handed over, less soundLatencyFrames, plus the
 // time since that hand-over, never beyond what was handed over and never smaller than the
 // previous answer since playSound. Only meaningful while something plays.
 int64_t heardFrame();

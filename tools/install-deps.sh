@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the demo, its tools and its tests need, from Debian 12 packages.
-# Safe to run again: it installs only what is missing.
+# Safe to run again: it installs only what is missing. With --sound-servers it also
+# installs the PulseAudio and PipeWire servers that tools/av-sync.sh runs privately; the
+# demo alone leaves them out, so that a desktop's own sound server is never disturbed.
 set -eu
 packages=(
     build-essential cmake pkg-config git
@@ -11,7 +13,11 @@ packages=(
     ffmpeg
     libgtest-dev clang libclang-rt-14-dev
     xvfb xdotool x11-utils imagemagick apitrace bc
+    dpkg-dev file lintian desktop-file-utils man-db groff-base
 )
+if [ "${1:-}" = --sound-servers ]; then
+    packages+=(pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon)
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

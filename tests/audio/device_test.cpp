@@ -28,6 +28,7 @@ protected:
         std::string reason;
         ASSERT_TRUE(openSoundDevice(BUFFER, &reason)) << reason;
         ASSERT_EQ(soundBufferFrames(), BUFFER);
+        ASSERT_EQ(soundLatencyFrames(), BUFFER) << "the disk driver plays what it is handed at once";
     }
     void TearDown() override {
         closeSoundDevice();

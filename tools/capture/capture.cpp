@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/data_folder.h"
 #include "app/demo.h"
 #include "app/display.h"
 #include "app/timeline.h"
@@ -161,6 +162,15 @@ bool prepareOutputs(CaptureOptions& o, std::string* error) {
     if (!o.dataDir.empty() && chdir(o.dataDir.c_str()) != 0) {
         *error = "--data " + o.dataDir + ": no such folder";
         return false;
+    }
+    if (o.dataDir.empty()) {
+        // The demo's own choice: the working folder's assets, else the installed ones.
+        std::error_code unknown;
+        const std::string here = std::filesystem::current_path(unknown).string();
+        const std::string used = enterDataFolder("velmora-capture");
+        if (used != here)
+            std::fprintf(stderr, "velmora-capture: no music.mp3 or textures/ here; using the data in %s\n",
+                         used.c_str());
     }
     return true;
 }

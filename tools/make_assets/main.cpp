@@ -1,13 +1,16 @@
 // make-assets OUTDIR [music|pictures]: writes the demo's default track as
 // OUTDIR/music.mp3 and its pictures as OUTDIR/textures/*.jpg (both by default).
+// make-assets OUTDIR icon: writes the desktop icon as OUTDIR/hicolor/NxN/apps/velmora.png.
 // Deterministic: the same build writes the same files every time.
 #include "tools/make_assets/encode.h"
+#include "tools/make_assets/icon.h"
 #include "tools/make_assets/music.h"
 #include "tools/make_assets/pictures.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include <sys/stat.h>
@@ -27,14 +30,28 @@ bool makeFolder(const std::string& path)
 int main(int argc, char** argv)
 {
     std::string part = argc == 3 ? argv[2] : "";
-    if (argc < 2 || argc > 3 || (argc == 3 && part != "music" && part != "pictures")) {
-        std::fprintf(stderr, "usage: make-assets OUTDIR [music|pictures]\n");
+    if (argc < 2 || argc > 3 || (argc == 3 && part != "music" && part != "pictures" && part != "icon")) {
+        std::fprintf(stderr, "usage: make-assets OUTDIR [music|pictures|icon]\n");
         return 2;
     }
     std::string out = argv[1];
     if (!makeFolder(out))
         return 1;
     std::string error;
+    if (part == "icon") {
+        for (int size : assets::ICON_SIZES) {
+            const std::string sized = out + "/hicolor/" + std::to_string(size) + "x" + std::to_string(size);
+            const std::string folder = sized + "/apps";
+            if (!makeFolder(out + "/hicolor") || !makeFolder(sized) || !makeFolder(folder))
+                return 1;
+            if (!assets::writeIconPng(folder + "/velmora.png", size, assets::drawIcon(size), error)) {
+                std::fprintf(stderr, "make-assets: %s\n", error.c_str());
+                return 1;
+            }
+        }
+        std::printf("icon: %zu sizes written\n", std::size(assets::ICON_SIZES));
+        return 0;
+    }
     if (part != "music") {
         if (!makeFolder(out + "/textures"))
             return 1;

@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
                         static_cast<long long>(cost.calls), soundBufferFrames(), meanUs, cost.maxNs / 1000.0,
                         meanUs / (bufferMs * 10.0), bufferMs);
         }
-        std::printf("assumed output latency: one device buffer, %d frames = %.1f ms\n", soundBufferFrames(),
-                    bufferMs);
+        std::printf("assumed output latency: %d frames = %.1f ms\n", soundLatencyFrames(),
+                    1000.0 * soundLatencyFrames() / MUSIC_RATE);
     }
     player.closeMusic();
     return sink < 0.0f ? 1 : 0;  // keeps the work from being optimised away
