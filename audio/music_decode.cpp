@@ -46,6 +46,11 @@ off_t seekMemory(void* handle, off_t offset, int whence) {
     return target;
 }
 
+// Reservation bounds. The densest MPEG audio frames carry 16 sample frames per byte
+// (MPEG-2 Layer II at 8 kbit/s and 16 kHz), so a file cannot hold more than that.
+constexpr size_t MAX_FRAMES_PER_BYTE = 16;
+constexpr size_t MAX_DECODED_FRAMES = size_t(48000) * MUSIC_MAX_SECONDS;
+
 void setReason(std::string* reason, const std::string& text) {
     if (reason) *reason = text;
 }
@@ -135,7 +140,14 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
     long encoderDelay = -1;
     mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, nullptr);
     const bool exactLength = encoderDelay >= 0 && expected > 0;
-    if (expected > 0) samples.reserve(static_cast<size_t>(expected) * 2);
+    // The length is the file's claim: reserve no more than its bytes can hold, and decode
+    // anyway when even that much memory is not to be had.
+    const size_t reserveFrames = std::min<size_t>(expected > 0 ? static_cast<size_t>(expected) : 0,
+                                                  std::min(size * MAX_FRAMES_PER_BYTE, MAX_DECODED_FRAMES));
+    try {
+        samples.reserve(reserveFrames * 2);
+    } catch (const std::bad_alloc&) {
+    }
 
     unsigned char chunk[1 << 16];
     std::string damage;
@@ -145,6 +157,12 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         if (got > 0 && rate > 0) {
             const float* s = reinterpret_cast<const float*>(chunk);
             samples.insert(samples.end(), s, s + got / sizeof(float));
+            if (samples.size() / 2 >= static_cast<size_t>(rate) * MUSIC_MAX_SECONDS) {
+                samples.resize(static_cast<size_t>(rate) * MUSIC_MAX_SECONDS * 2);
+                damage = "longer than " + std::to_string(MUSIC_MAX_SECONDS / 60) +
+                         " minutes; the rest is not decoded";
+                break;
+            }
         }
         if (status == MPG123_OK) continue;
         if (status == MPG123_NEW_FORMAT) {
@@ -162,15 +180,37 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         break;
     }
 
-    if (samples.empty()) {
-        setReason(reason, "no MPEG audio found");
+    // A track is at least a second of MPEG audio, or half of what the file would hold at
+    // the bit rate of its frames: other files (a WAV, a picture) can show a few chance
+    // frame headers, and a few milliseconds of noise from them is not music.
+    const size_t decodedFrames = samples.size() / 2;
+    const double decodedSeconds = rate > 0 ? double(decodedFrames) / rate : 0.0;
+    mpg123_frameinfo frame{};
+    const int samplesPerFrame = mpg123_spf(mh);
+    const bool frameKnown = mpg123_info(mh, &frame) == MPG123_OK && frame.framesize > 0 &&
+                            samplesPerFrame > 0 && rate > 0;
+    const double fileSeconds =
+        frameKnown ? double(size) / frame.framesize * samplesPerFrame / rate : 0.0;
+    if (samples.empty() || (decodedSeconds < 1.0 && decodedSeconds < 0.5 * fileSeconds)) {
+        char text[112];
+        if (samples.empty())
+            std::snprintf(text, sizeof text, "no MPEG audio found");
+        else
+            std::snprintf(text, sizeof text, "no MPEG audio found (%.3f s of chance frames in %zu bytes)",
+                          decodedSeconds, size);
+        setReason(reason, text);
         return false;
     }
-    const size_t decodedFrames = samples.size() / 2;
     if (damage.empty() && exactLength && decodedFrames < static_cast<size_t>(expected)) {
-        char text[96];
-        std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
-                      double(decodedFrames) / rate, double(expected) / rate);
+        // A length the file's bytes could never hold is a false tag, not a cut.
+        const bool falseTag = static_cast<size_t>(expected) > size * MAX_FRAMES_PER_BYTE;
+        char text[112];
+        if (falseTag)
+            std::snprintf(text, sizeof text, "its Info tag claims %.0f s, the file holds %.2f s",
+                          double(expected) / rate, double(decodedFrames) / rate);
+        else
+            std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
+                          double(decodedFrames) / rate, double(expected) / rate);
         damage = text;
     }
     if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;

@@ -3,12 +3,11 @@
 #include "audio/music_player.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 
+#include "app/asset_file.h"
 #include "audio/sound_device.h"
 
 MusicPlayer musicPlayer;
@@ -43,17 +42,12 @@ bool MusicPlayer::loadStream(int slot, const char* path) {
         reportMusic(path, "no music slot " + std::to_string(slot));
         return false;
     }
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        reportMusic(path, std::strerror(errno));
-        return false;
-    }
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    if (size < 0) {
-        std::fclose(file);
-        reportMusic(path, "cannot find its length");
+    // Read first: a file that cannot be read leaves the slot as it was.
+    size_t size = 0;
+    std::string readFailure;
+    unsigned char* image = readAssetFile(path, ASSET_MAX_BYTES, size, readFailure);
+    if (!image) {
+        reportMusic(path, readFailure);
         return false;
     }
 
@@ -62,18 +56,11 @@ bool MusicPlayer::loadStream(int slot, const char* path) {
     delete streams[slot];
     streams[slot] = nullptr;
     delete[] buffers[slot];
-    buffers[slot] = new (std::nothrow) unsigned char[static_cast<size_t>(size) + 1];
-    if (!buffers[slot]) {
-        std::fclose(file);
-        reportMusic(path, "out of memory");
-        return false;
-    }
-    const size_t read = std::fread(buffers[slot], 1, static_cast<size_t>(size), file);
-    std::fclose(file);
+    buffers[slot] = image;
 
     MusicStream* stream = new (std::nothrow) MusicStream();
     std::string reason;
-    if (!stream || !decodeMusic(buffers[slot], read, stream->track, &reason)) {
+    if (!stream || !decodeMusic(buffers[slot], size, stream->track, &reason)) {
         reportMusic(path, stream ? reason : "out of memory");
         delete stream;
         delete[] buffers[slot];

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "app/asset_file.h"
 #include "texture/jpeg_decoder.h"
 
 TextureBank* textureBank = nullptr;
@@ -148,14 +150,21 @@ int load(TextureBank& bank, const char* fileName, const char* maskFileName, int 
 }  // namespace
 
 bool decodeTextureFile(const char* path) {
-    FILE* file = std::fopen(path, "rb");
+    // The file is read whole (bounded, never blocking) and decoded from memory.
+    static std::string readFailure;  // jpegDecoder.failure points into it until the next call
+    size_t size = 0;
+    unsigned char* bytes = readAssetFile(path, ASSET_MAX_BYTES, size, readFailure);
+    FILE* file = bytes && size > 0 ? fmemopen(bytes, size, "rb") : nullptr;
     if (!file) {
+        if (bytes) readFailure = size == 0 ? "empty file" : std::strerror(errno);
+        delete[] bytes;
         resetDecoder();
-        jpegDecoder.failure = std::strerror(errno);
+        jpegDecoder.failure = readFailure.c_str();
         return false;
     }
     const bool ok = decodeJpegStream(file);
     std::fclose(file);
+    delete[] bytes;
     jpegDecoder.file = nullptr;
     return ok;
 }

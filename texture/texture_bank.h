@@ -32,7 +32,8 @@ extern int tex1Id, tex2Id, tex3Id, tex5Id, tex6Id, tex7Id, tex8Id, tex9Id, tex10
 // The ten start-up loads, in their fixed order, into the tex...Id globals.
 void loadStartupTextures();
 
-// Decodes the JPEG file at `path` as every load does: on success jpegDecoder.pixels
+// Decodes the JPEG file at `path` as every load does (read whole through readAssetFile:
+// a regular file of at most ASSET_MAX_BYTES, never blocking): on success jpegDecoder.pixels
 // holds width x height RGBA pixels (alpha 255), to be freed with releaseJpegPixels(),
 // and jpegDecoder.warning may say what was wrong; on failure jpegDecoder.failure says
 // why. The file is closed either way.
