@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "render/overlay.h"
 
@@ -116,12 +118,63 @@ bool fail(const char* what) {
     return false;
 }
 
+// True when SDL_VIDEODRIVER (one name or a comma-separated list) names `driver`.
+bool driverAskedFor(const char* driver) {
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    if (!asked) return false;
+    const size_t n = std::strlen(driver);
+    for (const char* p = asked; *p;) {
+        const char* end = std::strchr(p, ',');
+        const size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        if (length == n && SDL_strncasecmp(p, driver, n) == 0) return true;
+        if (!end) break;
+        p = end + 1;
+    }
+    return false;
+}
+
+// Why no screen could be reached, for the one line: which variables are missing, or
+// which display was named but could not be opened.
+std::string whyNoDisplay() {
+    const char* x = SDL_getenv("DISPLAY");
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    const bool hasX = x && *x, hasWayland = wayland && *wayland;
+    if (!hasX && !hasWayland) return "DISPLAY and WAYLAND_DISPLAY are unset";
+    std::string named;
+    if (hasX) named = std::string("DISPLAY=") + x;
+    if (hasWayland) named += std::string(hasX ? " and " : "") + "WAYLAND_DISPLAY=" + wayland;
+    return "cannot open " + named;
+}
+
+bool noDisplay() {
+    std::fprintf(stderr,
+                 "velmora: no display (%s); to render the demo to a video, run "
+                 "velmora-capture --video velmora.mp4\n",
+                 whyNoDisplay().c_str());
+    return false;
+}
+
 }  // namespace
 
 bool openDisplay(const char* title, int width, int height, int bitsPerPixel, WindowKind kind) {
     screenWidth = width;
     screenHeight = height;
+    // Without a reachable screen SDL falls back to drivers that show nothing; the demo
+    // would then play unseen for its whole length. Only a driver asked for by name (the
+    // tests and the capture tool ask for "offscreen") may run without a screen. With no
+    // display named at all SDL is not even asked (its probes would print lines of their own).
+    const char* x = SDL_getenv("DISPLAY");
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    const bool displayNamed = (x && *x) || (wayland && *wayland);
+    if (kind == WindowKind::Fullscreen && !displayNamed && !SDL_getenv("SDL_VIDEODRIVER")) return noDisplay();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return fail("cannot open the display");
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const bool invisible = driver && (SDL_strcasecmp(driver, "offscreen") == 0 ||
+                                      SDL_strcasecmp(driver, "dummy") == 0);
+    if (kind == WindowKind::Fullscreen && invisible && !driverAskedFor(driver)) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return noDisplay();
+    }
     SDL_ShowCursor(SDL_DISABLE);
 
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);

@@ -52,6 +52,11 @@ off_t seekMemory(void* handle, off_t offset, int whence) {
     return target;
 }
 
+// Reservation bounds. The densest MPEG audio frames carry 16 sample frames per byte
+// (MPEG-2 Layer II at 8 kbit/s and 16 kHz), so a file cannot hold more than that.
+constexpr size_t MAX_FRAMES_PER_BYTE = 16;
+constexpr size_t MAX_DECODED_FRAMES = size_t(48000) * MUSIC_MAX_SECONDS;
+
 void setReason(std::string* reason, const std::string& text) {
     if (reason) *reason = text;
 }
@@ -144,7 +149,14 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
     long encoderDelay = -1;
     mpg123_getstate(mh, MPG123_ENC_DELAY, &encoderDelay, nullptr);
     const bool exactLength = encoderDelay >= 0 && expected > 0;
-    if (expected > 0) samples.reserve(static_cast<size_t>(expected) * 2);
+    // The length is the file's claim: reserve no more than its bytes can hold, and decode
+    // anyway when even that much memory is not to be had.
+    const size_t reserveFrames = std::min<size_t>(expected > 0 ? static_cast<size_t>(expected) : 0,
+                                                  std::min(size * MAX_FRAMES_PER_BYTE, MAX_DECODED_FRAMES));
+    try {
+        samples.reserve(reserveFrames * 2);
+    } catch (const std::bad_alloc&) {
+    }
 
     unsigned char chunk[1 << 16];  // one piece: 8192 stereo float frames
     std::string damage;
@@ -162,17 +174,27 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
                 count = std::min(count, track.samples.size() - written);
                 std::copy(s, s + count, track.samples.begin() + written);
                 written += count;
-                track.frameCount.store(static_cast<int64_t>(written / 2), std::memory_order_release);
-                if (job->pieceDelayUs > 0)
-                    std::this_thread::sleep_for(std::chrono::microseconds(job->pieceDelayUs));
-                while (static_cast<int64_t>(written / 2) >= job->holdAt.load(std::memory_order_relaxed) &&
-                       !job->cancelled.load(std::memory_order_relaxed)) {
-                    const int64_t resume = job->resumeAtNs.load(std::memory_order_relaxed);
-                    if (resume != 0 && musicDecodeClockNs() >= resume) break;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                // Published from the first second on: a shorter decode may yet turn out
+                // to be no music at all, and nobody may see a track that then goes.
+                if (written / 2 >= static_cast<size_t>(MUSIC_RATE)) {
+                    track.frameCount.store(static_cast<int64_t>(written / 2), std::memory_order_release);
+                    if (job->pieceDelayUs > 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(job->pieceDelayUs));
+                    while (static_cast<int64_t>(written / 2) >= job->holdAt.load(std::memory_order_relaxed) &&
+                           !job->cancelled.load(std::memory_order_relaxed)) {
+                        const int64_t resume = job->resumeAtNs.load(std::memory_order_relaxed);
+                        if (resume != 0 && musicDecodeClockNs() >= resume) break;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    }
                 }
             } else {
                 samples.insert(samples.end(), s, s + count);
+                if (samples.size() / 2 >= static_cast<size_t>(rate) * MUSIC_MAX_SECONDS) {
+                    samples.resize(static_cast<size_t>(rate) * MUSIC_MAX_SECONDS * 2);
+                    damage = "longer than " + std::to_string(MUSIC_MAX_SECONDS / 60) +
+                             " minutes; the rest is not decoded";
+                    break;
+                }
             }
         }
         if (status == MPG123_OK) continue;
@@ -183,7 +205,9 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
                 setReason(reason, "the MP3 decoder offers no stereo float output");
                 return false;
             }
-            if (job && exactLength && rate == MUSIC_RATE) {
+            // Only a length the file's bytes can hold, within the longest track decoded.
+            if (job && exactLength && rate == MUSIC_RATE && static_cast<size_t>(expected) == reserveFrames &&
+                expected <= int64_t(MUSIC_RATE) * MUSIC_MAX_SECONDS) {
                 // Sized before the first piece is published, never again after: readers
                 // may hold on to it. NaN marks what is not decoded yet, so that reading
                 // it anywhere would show.
@@ -199,18 +223,42 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         break;
     }
 
-    if (inPlace ? written == 0 : samples.empty()) {
-        setReason(reason, "no MPEG audio found");
+    // A track is at least a second of MPEG audio, or half of what the file would hold at
+    // the bit rate of its frames: other files (a WAV, a picture) can show a few chance
+    // frame headers, and a few milliseconds of noise from them is not music.
+    const size_t decodedFrames = (inPlace ? written : samples.size()) / 2;
+    const double decodedSeconds = rate > 0 ? double(decodedFrames) / rate : 0.0;
+    mpg123_frameinfo frame{};
+    const int samplesPerFrame = mpg123_spf(mh);
+    const bool frameKnown = mpg123_info(mh, &frame) == MPG123_OK && frame.framesize > 0 &&
+                            samplesPerFrame > 0 && rate > 0;
+    const double fileSeconds =
+        frameKnown ? double(size) / frame.framesize * samplesPerFrame / rate : 0.0;
+    if (decodedFrames == 0 || (decodedSeconds < 1.0 && decodedSeconds < 0.5 * fileSeconds)) {
+        char text[112];
+        if (decodedFrames == 0)
+            std::snprintf(text, sizeof text, "no MPEG audio found");
+        else
+            std::snprintf(text, sizeof text, "no MPEG audio found (%.3f s of chance frames in %zu bytes)",
+                          decodedSeconds, size);
+        setReason(reason, text);
         return false;
     }
-    const size_t decodedFrames = (inPlace ? written : samples.size()) / 2;
     if (damage.empty() && exactLength && decodedFrames < static_cast<size_t>(expected)) {
-        char text[96];
-        std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
-                      double(decodedFrames) / rate, double(expected) / rate);
+        // A length the file's bytes could never hold is a false tag, not a cut.
+        const bool falseTag = static_cast<size_t>(expected) > size * MAX_FRAMES_PER_BYTE;
+        char text[112];
+        if (falseTag)
+            std::snprintf(text, sizeof text, "its Info tag claims %.0f s, the file holds %.2f s",
+                          double(expected) / rate, double(decodedFrames) / rate);
+        else
+            std::snprintf(text, sizeof text, "damaged or cut short: %.2f of %.2f s decoded",
+                          double(decodedFrames) / rate, double(expected) / rate);
         damage = text;
     }
-    if (!inPlace) {
+    if (inPlace) {
+        track.frameCount.store(static_cast<int64_t>(decodedFrames), std::memory_order_release);
+    } else {
         if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;
         track.samples.swap(samples);
         track.channels = 2;

@@ -3,13 +3,12 @@
 #include "audio/music_player.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
 
+#include "app/asset_file.h"
 #include "audio/sound_device.h"
 
 MusicPlayer musicPlayer;
@@ -47,33 +46,6 @@ bool MusicPlayer::initMusic() {
 }
 
 namespace {
-
-// Reads the whole file at `path` into a new buffer (its size plus one spare byte). False,
-// with the reason, when it cannot be read.
-bool readMusicFile(const char* path, unsigned char*& buffer, size_t& size, std::string& reason) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    long length = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    if (length < 0) {
-        std::fclose(file);
-        reason = "cannot find its length";
-        return false;
-    }
-    buffer = new (std::nothrow) unsigned char[static_cast<size_t>(length) + 1];
-    if (!buffer) {
-        std::fclose(file);
-        reason = "out of memory";
-        return false;
-    }
-    size = std::fread(buffer, 1, static_cast<size_t>(length), file);
-    std::fclose(file);
-    return true;
-}
 
 // A prefetch's decode is stopped before the image it reads from goes.
 void deletePrefetch(MusicPrefetch* ahead) {
@@ -156,10 +128,11 @@ bool MusicPlayer::loadStream(int slot, const char* path) {
     }
     if (prefetches[slot] && prefetches[slot]->path == path) return takeOverPrefetch(*this, slot);
 
-    unsigned char* buffer = nullptr;
+    // Read first: a file that cannot be read leaves the slot as it was.
     size_t size = 0;
     std::string reason;
-    if (!readMusicFile(path, buffer, size, reason)) {
+    unsigned char* buffer = readAssetFile(path, ASSET_MAX_BYTES, size, reason);
+    if (!buffer) {
         reportMusic(path, reason);
         return false;
     }
@@ -190,7 +163,8 @@ void MusicPlayer::prefetchStream(int slot, const char* path, int pieceDelayUs) {
     if (!ahead) return;
     ahead->path = path;
     size_t size = 0;
-    if (readMusicFile(path, ahead->buffer, size, ahead->failure)) {
+    ahead->buffer = readAssetFile(path, ASSET_MAX_BYTES, size, ahead->failure);
+    if (ahead->buffer) {
         ahead->stream = new (std::nothrow) MusicStream();
         if (ahead->stream) {
             ahead->stream->decode.pieceDelayUs = pieceDelayUs;

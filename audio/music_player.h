@@ -50,7 +50,8 @@ struct MusicPlayer {
     bool initMusic();
     // Reads the whole file into memory and decodes it into `slot` (0..9), replacing what
     // the slot held. Needs no sound output. False (after one line on stderr) when the file
-    // cannot be read, leaving the slot as it was, or holds no playable audio, leaving the
+    // cannot be read (not a regular file, over ASSET_MAX_BYTES, unreadable), leaving the
+    // slot as it was, or holds no playable audio, leaving the
     // slot empty. Damage that was skipped over is reported in one line too.
     // After prefetchStream of the same slot and path it takes that over instead and
     // returns once the track's first piece is decoded (or the decode has ended): the rest

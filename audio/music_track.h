@@ -17,6 +17,7 @@
 #include <vector>
 
 constexpr int MUSIC_RATE = 44100;     // frames per second of every decoded track
+constexpr int MUSIC_MAX_SECONDS = 600; // decoded at most; the demo plays 144 s of it
 constexpr int SPECTRUM_SIZE = 512;    // values handed out per spectrum
 constexpr int SPECTRUM_WINDOW = 1024; // samples per analysis window (23.2 ms at 44.1 kHz)
 
@@ -48,9 +49,11 @@ struct MusicTrack {
 
 // Decodes a whole MP3 file image into `track` (stereo float, MUSIC_RATE; a file at
 // another rate is resampled). Encoder delay and padding are trimmed, so frame 0 is the
-// first sample the encoder was given. Returns false when nothing decodes, with a short
-// reason. On success `reason` is cleared, or names damage that was skipped over (the
-// track then holds everything that did decode).
+// first sample the encoder was given. Decoding stops after MUSIC_MAX_SECONDS. Returns
+// false with a short reason when no track is found (less than a second of MPEG audio
+// that is also less than half of what the file holds: "no MPEG audio found"). On
+// success `reason` is cleared, or names damage that was skipped over or a length cut
+// short at the limit (the track then holds everything that did decode).
 bool decodeMusic(const unsigned char* data, size_t size, MusicTrack& track, std::string* reason);
 
 struct MusicDecode;

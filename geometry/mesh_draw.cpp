@@ -1,5 +1,6 @@
-// The two ways a mesh is drawn: solid from client arrays, and the immediate-mode
-// line overlay. The only part of geometry/ that talks to GL.
+// The two ways a mesh is drawn, both from its client arrays: solid, and the line
+// overlay (with its immediate-mode form, the reference the tests hold it to). The only
+// part of geometry/ that talks to GL.
 #include <GL/gl.h>
 
 #include <type_traits>
@@ -8,16 +9,24 @@
 
 static_assert(std::is_same<GLuint, uint32_t>::value, "indices go to GL as GL_UNSIGNED_INT");
 
+namespace {
+// Leaves: the vertex, normal and texture-coordinate arrays enabled, in that order,
+// pointing at the mesh's packed arrays.
+void enableArraysOf(const Mesh& mesh) {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, mesh.positions.data());
+    glNormalPointer(GL_FLOAT, 0, mesh.normals.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, mesh.texCoords.data());
+}
+}  // namespace
+
 void Mesh::drawSolid() const {
     if (!isComplete()) return;
     // Leaves: the three client arrays disabled again, their pointers at this mesh's
     // arrays; colour, material, lighting, texture, blend, cull and depth as the caller set.
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, positions.data());
-    glNormalPointer(GL_FLOAT, 0, normals.data());
-    glTexCoordPointer(2, GL_FLOAT, 0, texCoords.data());
+    enableArraysOf(*this);
     glDrawElements(GL_TRIANGLES, 3 * triangleCount, GL_UNSIGNED_INT, indices.data());
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
@@ -35,12 +44,7 @@ void Mesh::drawLines() const {
     const GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
     glDisable(GL_DEPTH_TEST);
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, positions.data());
-    glNormalPointer(GL_FLOAT, 0, normals.data());
-    glTexCoordPointer(2, GL_FLOAT, 0, texCoords.data());
+    enableArraysOf(*this);
     glDrawElements(GL_LINES, 3 * triangleCount, GL_UNSIGNED_INT, indices.data());
     glPopClientAttrib();
     if (depthTest) glEnable(GL_DEPTH_TEST);

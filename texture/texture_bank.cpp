@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <system_error>
 #include <thread>
 
+#include "app/asset_file.h"
 #include "texture/jpeg_decoder.h"
 
 TextureBank* textureBank = nullptr;
@@ -56,12 +58,12 @@ const char* const prefetchPaths[PREFETCH_FILES] = {
 
 // What decodeTextureFile left in the decoding thread's jpegDecoder for one file.
 struct DecodedPicture {
-    bool ok;
-    bool taken;  // handed to a load (main thread only)
-    int32_t width, height;  // pixels
-    uint8_t* pixels;        // malloc'd RGBA; null when not decoded
-    const char* failure;    // literals or strerror text: valid on any thread
-    const char* warning;
+    bool ok = false;
+    bool taken = false;         // handed to a load (main thread only)
+    int32_t width = 0, height = 0;  // pixels
+    uint8_t* pixels = nullptr;  // malloc'd RGBA; null when not decoded
+    std::string failure;        // a copy: the decoder's text may change with its next file
+    const char* warning = nullptr;  // a literal
 };
 
 // The decoding thread writes picture i, then raises `decoded` past i (release); the main
@@ -72,14 +74,14 @@ struct TexturePrefetch {
     std::thread thread;
     bool started = false;  // main thread only
 
-    // Waits for the thread and frees what no load took.
+    // Waits for the thread and frees the pixels no load took. The failure texts stay:
+    // the loads' jpegDecoder.failure may still point into them.
     void finish() {
         if (thread.joinable()) thread.join();
         for (DecodedPicture& p : pictures) {
             if (!p.taken) std::free(p.pixels);
-            p = DecodedPicture();
+            p.pixels = nullptr;
         }
-        decoded = 0;
         started = false;
     }
     ~TexturePrefetch() { finish(); }
@@ -93,7 +95,8 @@ void decodePrefetchFiles() {
         p.width = jpegDecoder.width;
         p.height = jpegDecoder.height;
         p.pixels = p.ok ? jpegDecoder.pixels : nullptr;
-        p.failure = jpegDecoder.failure;
+        p.taken = false;
+        p.failure = jpegDecoder.failure ? jpegDecoder.failure : "";
         p.warning = jpegDecoder.warning;
         jpegDecoder.pixels = nullptr;
         texturePrefetch.decoded.store(i + 1, std::memory_order_release);
@@ -113,7 +116,7 @@ bool decodeOrTakePrefetched(const char* path) {
         jpegDecoder.width = p.width;
         jpegDecoder.height = p.height;
         jpegDecoder.pixels = p.pixels;
-        jpegDecoder.failure = p.failure;
+        jpegDecoder.failure = p.ok ? nullptr : p.failure.c_str();
         jpegDecoder.warning = p.warning;
         return p.ok;
     }
@@ -226,14 +229,22 @@ int load(TextureBank& bank, const char* fileName, const char* maskFileName, int 
 }  // namespace
 
 bool decodeTextureFile(const char* path) {
-    FILE* file = std::fopen(path, "rb");
+    // The file is read whole (bounded, never blocking) and decoded from memory.
+    // jpegDecoder.failure points into it until this thread's next call.
+    thread_local std::string readFailure;
+    size_t size = 0;
+    unsigned char* bytes = readAssetFile(path, ASSET_MAX_BYTES, size, readFailure);
+    FILE* file = bytes && size > 0 ? fmemopen(bytes, size, "rb") : nullptr;
     if (!file) {
+        if (bytes) readFailure = size == 0 ? "empty file" : std::strerror(errno);
+        delete[] bytes;
         resetDecoder();
-        jpegDecoder.failure = std::strerror(errno);
+        jpegDecoder.failure = readFailure.c_str();
         return false;
     }
     const bool ok = decodeJpegStream(file);
     std::fclose(file);
+    delete[] bytes;
     jpegDecoder.file = nullptr;
     return ok;
 }
@@ -270,6 +281,7 @@ void loadStartupTextures() {
 void prefetchStartupTextures() {
     TexturePrefetch& ahead = texturePrefetch;
     if (ahead.started) return;
+    ahead.decoded = 0;
     try {
         ahead.thread = std::thread(decodePrefetchFiles);
         ahead.started = true;

@@ -39,7 +39,8 @@ void loadStartupTextures();
 // load asks for are dropped when loadStartupTextures ends. Prints nothing itself.
 void prefetchStartupTextures();
 
-// Decodes the JPEG file at `path` as every load does: on success jpegDecoder.pixels
+// Decodes the JPEG file at `path` as every load does (read whole through readAssetFile:
+// a regular file of at most ASSET_MAX_BYTES, never blocking): on success jpegDecoder.pixels
 // holds width x height RGBA pixels (alpha 255), to be freed with releaseJpegPixels(),
 // and jpegDecoder.warning may say what was wrong; on failure jpegDecoder.failure says
 // why. The file is closed either way.

@@ -31,6 +31,15 @@ std::vector<float> sine(double hz, double amplitude, int64_t frames, int channel
     return samples;
 }
 
+std::vector<unsigned char> wavOfStereo(const std::vector<float>& samples) {
+    std::vector<unsigned char> wav = wavOfNoise(int(samples.size() / 2), 0);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const int16_t v = int16_t(std::lround(std::clamp(samples[i], -1.0f, 1.0f) * 32767.0f));
+        std::memcpy(&wav[44 + 2 * i], &v, 2);
+    }
+    return wav;
+}
+
 std::vector<unsigned char> wavOfNoise(int frames, uint32_t seed) {
     std::vector<unsigned char> wav(44 + size_t(frames) * 4);
     auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&wav[at], &v, 4); };

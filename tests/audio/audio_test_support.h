@@ -15,6 +15,8 @@ std::vector<float> sine(double hz, double amplitude, int64_t frames, int channel
 
 // A RIFF WAVE file of `frames` frames of 16-bit stereo noise at 44.1 kHz.
 std::vector<unsigned char> wavOfNoise(int frames, uint32_t seed);
+// The same header over interleaved stereo `samples` (-1..1) as 16-bit PCM.
+std::vector<unsigned char> wavOfStereo(const std::vector<float>& samples);
 
 // Encodes with libmp3lame (Info tag written); fails the calling test on error.
 std::vector<unsigned char> encodeOrFail(const std::vector<float>& samples, int channels, int rate,

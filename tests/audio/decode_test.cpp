@@ -2,6 +2,7 @@
 // round trip, other rates and mono, and every kind of bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -139,6 +140,35 @@ TEST(Decode, BadInputsAreRejectedWithAReason) {
     for (auto& b : noSync)
         if (b == 0xff) b = 0x7f;  // no frame header survives
     expectRejected(noSync, "every sync word broken");
+}
+
+// Files that are not MP3 but show a few chance frame headers, and a real one whose Info
+// tag lies about its length.
+TEST(Decode, ChanceFramesAreNoTrackAndLengthClaimsAreBoundedByTheFile) {
+    const std::vector<float> beat = synthBeat(5.0, 44100, 120);
+    for (const auto& bytes : {wavOfStereo(beat), wavOfStereo(sine(300, 0.7, 44100 * 3, 2))}) {
+        MusicTrack track;
+        std::string reason;
+        EXPECT_FALSE(decodeMusic(bytes.data(), bytes.size(), track, &reason));
+        EXPECT_EQ(reason.rfind("no MPEG audio found", 0), 0u) << reason;
+        EXPECT_EQ(track.frameCount, 0);
+    }
+
+    // The Info tag's frame count (after "Info" and four flag bytes) says 4 million MP3
+    // frames, some 29 hours: the track still decodes whole, and the line says why it ends.
+    std::vector<unsigned char> mp3 = encodeOrFail(beat, 2, 44100, 128);
+    const MusicTrack honest = decodeOrFail(mp3);
+    const auto info = std::search(mp3.begin(), mp3.end(), std::begin("Info"), std::end("Info") - 1);
+    ASSERT_NE(info, mp3.end());
+    const unsigned char frames[4] = {0x00, 0x3D, 0x09, 0x00};  // 4,000,000, big-endian
+    std::copy(frames, frames + 4, info + 8);
+    std::string reason;
+    const MusicTrack lied = decodeOrFail(mp3, &reason);
+    EXPECT_NE(reason.find("Info tag claims"), std::string::npos) << reason;
+    // Without a believable end the encoder's padding stays in: at most one MP3 frame more.
+    EXPECT_GE(lied.frameCount, honest.frameCount);
+    EXPECT_LE(lied.frameCount, honest.frameCount + 1152);
+    EXPECT_EQ(std::memcmp(lied.samples.data(), honest.samples.data(), sizeof(float) * 2 * honest.frameCount), 0);
 }
 
 TEST(Decode, DamageKeepsWhatDecodesAndSaysSo) {

@@ -2,8 +2,11 @@
 // loading without a device, offline listening, slots, and playing on SDL's dummy driver.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -81,6 +84,38 @@ TEST_F(Player, MissingOrBadFileLeavesTheDemoSilentWithOneLine) {
         EXPECT_TRUE(allZero(values)) << path;
         EXPECT_EQ(computeMusicLevel(values), 0.0f);
     }
+}
+
+// What is not a regular file, or too large to be a track, is refused before anything is
+// read (a named pipe would block for ever, a sparse file cost gigabytes), with the true
+// reason in the one line, and the slot keeps what it held.
+TEST_F(Player, PipesFoldersDevicesAndHugeFilesAreRefusedUnreadWithTheirReason) {
+    const std::string pipe = scratchPath("pipe.mp3"), folder = scratchPath("folder.mp3"),
+                      device = scratchPath("device.mp3"), huge = scratchPath("huge.mp3");
+    std::filesystem::remove_all(folder);
+    for (const std::string& p : {pipe, device, huge}) std::filesystem::remove(p);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_symlink("/dev/zero", device);
+    writeFile(huge, {});
+    std::filesystem::resize_file(huge, uint64_t(5) << 30);  // sparse
+    const std::pair<std::string, std::string> cases[] = {
+        {pipe, "is not a regular file (a named pipe)"},
+        {folder, "is a folder"},
+        {device, "is not a regular file (a device)"},
+        {huge, "larger than 64 MiB (5.00 GiB); not read"},
+    };
+    // A track of its own: other test processes may be rewriting the shared beat file.
+    const std::string kept = writeScratch("kept.mp3", encodeOrFail(sine(200, 0.5, 2 * 44100, 2), 2, 44100));
+    MusicPlayer player;
+    stderrOf([&] { ASSERT_TRUE(player.loadStream(0, kept.c_str())); });
+    for (const auto& [path, reason] : cases) {
+        const std::string printed = stderrOf([&] { EXPECT_FALSE(player.loadStream(0, path.c_str())); });
+        EXPECT_EQ(printed, "velmora: " + path + ": " + reason + "\n");
+        ASSERT_NE(player.track(0), nullptr) << path;
+        EXPECT_EQ(player.track(0)->frameCount, 2 * 44100) << path;
+    }
+    std::filesystem::remove(huge);
 }
 
 TEST_F(Player, DamagedFilePlaysWhatDecodesWithOneLine) {

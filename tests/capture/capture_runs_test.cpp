@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -395,6 +396,68 @@ TEST_F(CaptureRun, InterruptFinishesAPlayableVideo) {
     EXPECT_LT(frames, 8642) << "the stop came after the whole demo";
     EXPECT_NEAR(std::stod(video->at("duration")), frames / 60.0, 1e-6);
     EXPECT_NEAR(std::stod(audio->at("duration")), frames / 60.0, 1.0 / 44100);
+}
+
+// Every name in `dir` except the tool's own stdout and stderr (temporary names included).
+std::vector<std::string> leftIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = fs::relative(entry.path(), dir).string();
+        if (name != "stdout" && name != "stderr" && !entry.is_directory()) names.push_back(name);
+    }
+    return names;
+}
+
+// A full disk, simulated by a file-size limit of 1 KiB: every output fails with status 1
+// and a line naming it, and nothing is left under its name or a temporary one.
+TEST_F(CaptureRun, OutputsThatCannotBeWrittenFailAndLeaveNothing) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"--video", at("v.mp4"), "--fps", "10", "--to", "3"},
+        {"--png", at("p"), "--fps", "10", "--to", "1"},
+        {"--contact-sheet", at("s.png"), "--fps", "10", "--sheet-count", "2", "--to", "1"},
+        {"--benchmark", "--plot", at("b.png"), "--fps", "10", "--to", "1"},
+        {"--png", at("q"), "--at", "30", "--log", at("l.txt"), "--fps", "10"},
+    };
+    for (const auto& args : runs) {
+        // The limit binds the tool only: its messages go through a pipe to a file.
+        std::string command = "cd '" + dir.string() + "' && set -o pipefail && (ulimit -f 1 && exec '" VELMORA_CAPTURE "'";
+        for (const std::string& a : args) command += " '" + a + "'";
+        command += " 2>&1 >/dev/null) | cat >stderr";
+        const int status = std::system(("bash -c \"" + command + "\"").c_str());
+        const std::string err = slurp(dir / "stderr");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << args[0] << ": " << err;
+        EXPECT_NE(err.find("File too large"), std::string::npos) << args[0] << ": " << err;
+        EXPECT_EQ(err.find("velmora-capture: wrote"), std::string::npos) << args[0] << ": " << err;
+        EXPECT_EQ(leftIn(dir), std::vector<std::string>()) << args[0];
+    }
+
+    // A device that is full: --log /dev/full is written in place, and its failure counts.
+    const ToolRun full = runTool({"--png", at("p"), "--at", "1", "--fps", "10", "--log", "/dev/full"}, dir);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("--log /dev/full: cannot write: No space left on device"), std::string::npos) << full.err;
+}
+
+// ffmpeg stops reading (here: stopped by a signal) while a frame is half written: one
+// SIGTERM still ends the run, within the grace period, and leaves no video behind.
+TEST_F(CaptureRun, OneSignalEndsTheRunEvenWhenFfmpegStoppedReading) {
+    const std::string file = at("stuck.mp4");
+    const pid_t pid = startTool({"--data", dir.string(), "--video", file}, dir);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!(fs::exists(dir / "stuck.part.mp4") && fs::file_size(dir / "stuck.part.mp4") > 0) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string children = slurp("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    const pid_t ffmpeg = std::atoi(children.c_str());
+    ASSERT_GT(ffmpeg, 0) << "no ffmpeg under the capture";
+    kill(ffmpeg, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the pipe fills, the write blocks
+    kill(pid, SIGTERM);
+    const ToolRun r = finishTool(pid, dir);
+    kill(ffmpeg, SIGKILL);  // in case the tool left it
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("ffmpeg stopped reading"), std::string::npos) << r.err;
+    EXPECT_EQ(leftIn(dir), std::vector<std::string>());
 }
 
 TEST_F(CaptureRun, BadCommandLinesAndAMissingFfmpegFailWithAMessage) {

@@ -92,6 +92,20 @@ TEST(FrameClock, ParsesRatesAndTimes) {
     for (const char* bad : {"1:60", "1.0000001", "", "-1", "1e3", "1:", ":5", "12s"})
         EXPECT_FALSE(parseSeconds(bad, us, &why)) << bad;
 
+    // Range before arithmetic: a day at most, however it is written; nothing past it
+    // may wrap around into a small or negative time.
+    ASSERT_TRUE(parseSeconds("86400", us, &why));
+    EXPECT_EQ(us, 86400000000LL);
+    ASSERT_TRUE(parseSeconds("1439:59.999999", us, &why));
+    EXPECT_EQ(us, 86399999999LL);
+    for (const char* huge : {"86400.000001", "1440:00.5", "99999999999999", "9223372036854775807",
+                             "9223372036854775808", "18446744073709.551616", "153722867280912:00",
+                             "1:9223372036854"}) {
+        why.clear();
+        EXPECT_FALSE(parseSeconds(huge, us, &why)) << huge;
+        EXPECT_FALSE(why.empty()) << huge;
+    }
+
     EXPECT_EQ(formatSeconds(59.96, 1), "1:00.0");
     EXPECT_EQ(formatSeconds(144.0167, 3), "2:24.017");
 }
@@ -152,6 +166,11 @@ TEST(CaptureOptions, BadCommandLinesNameTheOption) {
         {{"--video", "v.mp4", "--benchmark"}, "--benchmark"},
         {{"--benchmark=yes"}, "--benchmark: takes no value"},
         {{"--contact-sheet", "s.png", "--sheet-count", "0"}, "--sheet-count 0"},
+        {{"--png", "x", "--from", "99999999999999"}, "--from 99999999999999: times go up to 86400 s"},
+        {{"--png", "x", "--to", "153722867280912:00"}, "--to 153722867280912:00"},
+        {{"--png", "x", "--at", "1,9223372036854.775807"}, "--at 9223372036854.775807"},
+        {{"--png", "x", "--scale", "99999999999999"}, "--scale 99999999999999"},
+        {{"--png", "x", "--fps", "99999999999999999999/1"}, "--fps"},
     };
     for (const Case& c : cases) {
         CaptureOptions o;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of the real demo binary on Xvfb: how the picture fills screens of
-# different shapes, and how the program ends (Escape, a close request, its own end).
+# different shapes, and how the program ends (Escape, a close request, its own end, no
+# display at all).
 # Usage: run_e2e.sh CASE   (VELMORA and SEND_CLOSE name the binaries; E2E_OUT keeps shots)
 set -u
 case_name=$1
@@ -125,6 +126,39 @@ close-request)
     "$SEND_CLOSE" morvik || fail "no window to close"
     wait_demo "$asked" 5
     expect_clean_exit 1 "close request"
+    ;;
+no-display)
+    # No screen: one line and a failure status at once, whatever SDL would fall back to;
+    # only an explicit offscreen driver runs headless.
+    nodisplay() {  # expected-text env-assignments...
+        local expect=$1
+        shift
+        local t0 status lines
+        t0=$(date +%s.%N)
+        (cd "$work" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$@" \
+            SDL_AUDIODRIVER=dummy timeout 20 "$VELMORA") >"$out/stdout" 2>"$out/stderr"
+        status=$?
+        elapsed=$(echo "$(date +%s.%N) - $t0" | bc)
+        lines=$(wc -l <"$out/stderr")
+        echo "$*: status $status after $elapsed s: $(cat "$out/stderr")"
+        [ "$status" != 0 ] && [ "$status" != 124 ] || fail "$*: exit status $status"
+        [ "$lines" = 1 ] || fail "$*: $lines lines on stderr"
+        grep -qF "$expect" "$out/stderr" || fail "$*: stderr lacks '$expect'"
+        # Generous, for a loaded machine; the run itself takes a few milliseconds.
+        [ "$(echo "$elapsed < 5" | bc)" = 1 ] || fail "$*: took $elapsed s"
+    }
+    nodisplay "no display (DISPLAY and WAYLAND_DISPLAY are unset); to render the demo to a video, run velmora-capture"
+    free=97
+    while [ -e "/tmp/.X11-unix/X$free" ]; do free=$((free + 1)); done
+    nodisplay "no display (cannot open DISPLAY=:$free)" DISPLAY=:$free XDG_RUNTIME_DIR="$work"
+    nodisplay "no display (cannot open WAYLAND_DISPLAY=nowhere-$$)" WAYLAND_DISPLAY=nowhere-$$ XDG_RUNTIME_DIR="$work"
+    nodisplay "velmora: cannot open the display" SDL_VIDEODRIVER=x11
+    # Asked for by name, the offscreen driver runs the demo (still going after 2 s).
+    (cd "$work" && exec env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy \
+        "$VELMORA") >"$out/stdout" 2>"$out/stderr" &
+    dpid=$!
+    sleep 2
+    kill -0 "$dpid" 2>/dev/null || fail "SDL_VIDEODRIVER=offscreen: ended: $(cat "$out/stderr")"
     ;;
 natural-end)
     start_x 640x480

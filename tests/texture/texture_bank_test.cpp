@@ -1,6 +1,7 @@
 // The texture bank in a real GL context: lookups, names, start-up indices, what GL
 // received (formats, filters, pixels), failed loads, and decode-jpeg agreeing with it.
 #include <GL/gl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -197,6 +198,38 @@ TEST_F(TextureBankTest, ExtensionTestAndFailedLoadsStillYieldEntries) {
         EXPECT_EQ(boundParameter(GL_TEXTURE_MAG_FILTER), GL_NEAREST);
         EXPECT_EQ(errors.empty(), passes[i]) << errors;
     }
+}
+
+// Files that are not pictures of a plausible size: nothing blocks or reads gigabytes,
+// each gets an entry without an image and one line with the true reason.
+TEST_F(TextureBankTest, PipesFoldersDevicesAndHugeFilesAreRefusedAtOnceWithTheirReason) {
+    const fs::path dir = workDir / "textures";
+    ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0644), 0);
+    fs::create_directories(dir / "folder.jpg");
+    fs::create_symlink("/dev/zero", dir / "zero.jpg");
+    { std::ofstream((dir / "huge.jpg").string()); }
+    fs::resize_file(dir / "huge.jpg", (uint64_t(3) << 30) + 5);  // sparse: nothing on disk
+    install("ycc420-37x29", "good.jpg");
+    fs::create_directories(dir / "maskfolder.jpg");
+    { std::ofstream((dir / "empty.jpg").string()); }
+
+    const std::pair<const char*, std::string> cases[] = {
+        {"pipe.jpg", "is not a regular file (a named pipe)"},
+        {"folder.jpg", "is a folder"},
+        {"zero.jpg", "is not a regular file (a device)"},
+        {"huge.jpg", "larger than 64 MiB (3.00 GiB); not read"},
+        {"empty.jpg", "empty file"},
+    };
+    for (const auto& [name, reason] : cases) {
+        std::string errors;
+        const int index = loadCapturing(name, nullptr, GL_LINEAR, errors);
+        EXPECT_GE(index, 0) << name;
+        EXPECT_EQ(errors, "velmora: textures/" + std::string(name) + ": " + reason + "\n");
+        EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 0) << name;
+    }
+    std::string errors;
+    loadCapturing("good.jpg", "maskfolder.jpg", GL_LINEAR, errors);
+    EXPECT_EQ(errors, "velmora: textures/maskfolder.jpg: is a folder\n");
 }
 
 TEST_F(TextureBankTest, MipmappedLoadsScaleAndSetTheirFilters) {

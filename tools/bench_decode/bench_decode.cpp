@@ -13,6 +13,7 @@
 
 #include "texture/jpeg_decoder.h"
 #include "texture/texture_bank.h"
+#include "tools/common/arguments.h"
 
 namespace {
 
@@ -74,7 +75,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench-decode ROUNDS FILE.jpg...\n");
         return 2;
     }
-    const int rounds = std::max(1, std::atoi(argv[1]));
+    int rounds = 0;
+    if (!parseIntArgument(argv[1], 1, 100000, rounds)) {
+        std::fprintf(stderr, "bench-decode: ROUNDS %s: expected a whole number from 1 to 100000\n", argv[1]);
+        return 2;
+    }
     const std::vector<const char*> files(argv + 2, argv + argc);
     std::vector<double> ours, theirs;  // ms per pass
     for (int r = 0; r < rounds; ++r) {

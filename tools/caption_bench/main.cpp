@@ -18,6 +18,7 @@
 
 #include "app/display.h"
 #include "render/bitmap_font.h"
+#include "tools/common/arguments.h"
 
 namespace {
 
@@ -97,9 +98,9 @@ std::vector<uint8_t> frameOf(PrintFn print, float clock) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
-    if (argc > 2 || frames < 10) {
-        std::fprintf(stderr, "usage: caption-bench [FRAMES >= 10]\n");
+    int frames = 300;
+    if (argc > 2 || (argc > 1 && !parseIntArgument(argv[1], 10, 1000000, frames))) {
+        std::fprintf(stderr, "usage: caption-bench [FRAMES, 10 to 1000000]\n");
         return 2;
     }
     setenv("SDL_VIDEODRIVER", "offscreen", 0);

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -25,6 +27,7 @@
 #include "tools/capture/progress.h"
 #include "tools/capture/video_encoder.h"
 #include "tools/common/canvas.h"
+#include "tools/common/output_file.h"
 #include "tools/common/png_file.h"
 
 namespace {
@@ -47,11 +50,15 @@ void onStopSignal(int) {
 void installStopHandlers() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESTART | SA_RESETHAND;  // a second Ctrl-C ends the program at once
+    // No SA_RESTART: a write blocked on an ffmpeg that stopped reading must return, so
+    // that one signal always ends the run. A second Ctrl-C ends the program at once.
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);  // a closed terminal: finish the files, not leave temporaries
     signal(SIGPIPE, SIG_IGN);  // a dead ffmpeg shows as a write error instead
+    signal(SIGXFSZ, SIG_IGN);  // so does a file-size limit: a failed write, not a dead tool
 }
 
 int failRun(const std::string& message) {
@@ -116,7 +123,7 @@ struct CaptureRun {
     std::vector<uint8_t> base;  // the 640 x 480 target, read back
     std::vector<uint8_t> out;   // the scaled copy, when --scale asks for one
     BenchmarkLog bench;
-    std::FILE* log = nullptr;
+    OutputFile log;  // --log, open while the frames run
     VideoEncoder video;
     std::string renderer;
     int64_t rendered = 0, pngWritten = 0;
@@ -133,10 +140,12 @@ bool prepareOutputs(CaptureOptions& o, std::string* error) {
     o.contactSheet = absolutePath(o.contactSheet);
     o.plotFile = absolutePath(o.plotFile);
     o.logFile = absolutePath(o.logFile);
-    if (!o.videoFile.empty() && !findOnPath("ffmpeg")) {
-        *error = "--video needs the ffmpeg program, which is not on PATH (Debian package ffmpeg)";
-        return false;
-    }
+    for (const char* program : {"ffmpeg", "ffprobe"})
+        if (!o.videoFile.empty() && !findOnPath(program)) {
+            *error = std::string("--video needs the ") + program +
+                     " program, which is not on PATH (Debian package ffmpeg)";
+            return false;
+        }
     if ((!o.videoFile.empty() && !parentExists(o.videoFile, error, "--video")) ||
         (!o.contactSheet.empty() && !parentExists(o.contactSheet, error, "--contact-sheet")) ||
         (o.benchmark && !parentExists(o.plotFile, error, "--plot")) ||
@@ -224,13 +233,13 @@ bool startCapture(CaptureRun& run, std::string* error) {
     if (o.benchmark) reserveBenchmark(run.bench, run.plan.lastNeeded + 1);
 
     if (!o.logFile.empty()) {
-        run.log = std::fopen(o.logFile.c_str(), "w");
-        if (!run.log) {
-            *error = "--log " + o.logFile + ": cannot write this file";
+        std::string why;
+        if (!openOutput(run.log, o.logFile, &why)) {
+            *error = "--log " + o.logFile + ": cannot write this file: " + why;
             closeDisplay();
             return false;
         }
-        std::fprintf(run.log, "# frame\tclock_ms\tscene\tmusic_level\n");
+        std::fprintf(run.log.file, "# frame\tclock_ms\tscene\tmusic_level\n");
     }
 
     installStopHandlers();
@@ -245,8 +254,9 @@ bool startCapture(CaptureRun& run, std::string* error) {
         vs.preset = o.preset;
         vs.audioRate = CAPTURE_AUDIO_RATE;
         vs.audioChannels = soundtrackChannels();
+        vs.stop = &stopRequested;
         if (!startVideo(run.video, vs, error)) {
-            if (run.log) std::fclose(run.log);
+            discardOutput(run.log);
             closeDisplay();
             return false;
         }
@@ -324,9 +334,13 @@ bool captureFrames(CaptureRun& run, std::string* error) {
             run.bench.cpuMs.push_back(static_cast<float>(cpuMs));
             run.bench.scene.push_back(static_cast<int8_t>(scene));
         }
-        if (run.log)
-            std::fprintf(run.log, "%lld\t%llu\t%d\t%.6f\n", static_cast<long long>(n),
-                         static_cast<unsigned long long>(virtualNowMs), scene, musicLevel);
+        if (run.log.file &&
+            std::fprintf(run.log.file, "%lld\t%llu\t%d\t%.6f\n", static_cast<long long>(n),
+                         static_cast<unsigned long long>(virtualNowMs), scene, musicLevel) < 0) {
+            *error = "--log " + run.o.logFile + ": cannot write: " + std::strerror(errno);
+            ok = false;
+            break;
+        }
         if (!writeFrame(run, n, scene, error)) {
             ok = false;
             break;
@@ -335,8 +349,15 @@ bool captureFrames(CaptureRun& run, std::string* error) {
         if (quitRequested) break;  // the demo's own end: its last frame is drawn and written
     }
     endProgress(progress);
-    if (run.log) std::fclose(run.log);
-    run.log = nullptr;
+    if (run.log.file) {
+        std::string why;
+        if (!ok)
+            discardOutput(run.log);
+        else if (!commitOutput(run.log, &why)) {
+            *error = "--log " + run.o.logFile + ": " + why;
+            ok = false;
+        }
+    }
     run.loop = secondsSince(begin);
     return ok;
 }

@@ -4,5 +4,5 @@
 #include "tools/capture/options.h"
 
 // Runs the whole capture. Returns the process exit status: 0 done, 1 failed,
-// 130 stopped by SIGINT/SIGTERM after finishing what was captured.
+// 130 stopped by SIGINT/SIGTERM/SIGHUP after finishing what was captured.
 int runCapture(const CaptureOptions& options);

@@ -101,7 +101,7 @@ bool parseSeconds(const std::string& text, int64_t& microseconds, std::string* r
     const size_t colon = text.find(':');
     if (colon != std::string::npos) {
         int digits = 0;
-        if (!parseDecimal(text.substr(0, colon), 0, minutes, digits) || minutes > 100000) {
+        if (!parseDecimal(text.substr(0, colon), 0, minutes, digits)) {
             if (reason) *reason = "expected seconds like 12.5 or minutes:seconds like 1:05";
             return false;
         }
@@ -109,8 +109,13 @@ bool parseSeconds(const std::string& text, int64_t& microseconds, std::string* r
     }
     int64_t value = 0;
     int decimals = 0;
-    if (!parseDecimal(secondsPart, 6, value, decimals) || value > 1000000000000000LL) {
+    if (!parseDecimal(secondsPart, 6, value, decimals)) {
         if (reason) *reason = "expected seconds like 12.5 or minutes:seconds like 1:05";
+        return false;
+    }
+    // Range first, arithmetic after: value / 10^decimals seconds, minutes whole.
+    if (minutes > MAX_TIME_SECONDS / 60 || value / power10(decimals) > MAX_TIME_SECONDS) {
+        if (reason) *reason = "times go up to " + std::to_string(MAX_TIME_SECONDS) + " s";
         return false;
     }
     const int64_t us = value * power10(6 - decimals);
@@ -119,6 +124,10 @@ bool parseSeconds(const std::string& text, int64_t& microseconds, std::string* r
         return false;
     }
     microseconds = minutes * 60000000 + us;
+    if (microseconds > MAX_TIME_SECONDS * 1000000) {
+        if (reason) *reason = "times go up to " + std::to_string(MAX_TIME_SECONDS) + " s";
+        return false;
+    }
     return true;
 }
 

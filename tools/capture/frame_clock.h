@@ -14,7 +14,12 @@ struct FrameRate {
 // Accepts "60", "59.94" and "60000/1001"; the rate must lie in 1..1000 frames per second.
 bool parseFrameRate(const std::string& text, FrameRate& rate, std::string* reason);
 
-// Seconds as "12", "12.5", "1:05.25" (minutes:seconds), at most 6 decimals. Result in µs.
+// Longest time any option takes, s: a day, far past the demo's end, small enough that
+// no product of a time and a rate can overflow.
+constexpr int64_t MAX_TIME_SECONDS = 86400;
+
+// Seconds as "12", "12.5", "1:05.25" (minutes:seconds), at most 6 decimals, up to
+// MAX_TIME_SECONDS; checked before any arithmetic. Result in µs.
 bool parseSeconds(const std::string& text, int64_t& microseconds, std::string* reason);
 
 // What the demo's millisecond clock reads during frame n: floor(n * 1000 / fps).

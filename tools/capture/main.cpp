@@ -2,8 +2,10 @@
 // sound, a contact sheet, or a benchmark report.
 #include <SDL2/SDL.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/timeline.h"
 #include "tools/capture/capture.h"
@@ -25,5 +27,11 @@ int main(int argc, char** argv) {
     // without a GPU). SDL must leave SIGINT to us, so that Ctrl-C can finish the video.
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    return runCapture(options);
+    const int status = runCapture(options);
+    // The table, the --at lines: a full disk under stdout is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "velmora-capture: cannot write the standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
 }

@@ -188,6 +188,7 @@ const char* captureUsage() {
         "                        folder if it has either, else the installed data)\n"
         "  -h, --help            this text\n"
         "\n"
-        "Ctrl-C stops early and still finishes the video file. Exit status: 0 done, 1 failed,\n"
-        "2 bad command line, 130 stopped by Ctrl-C (what was captured is written).\n";
+        "Ctrl-C (or SIGTERM, SIGHUP) stops early and still finishes the video file. Every file\n"
+        "appears under its name only once complete. Exit status: 0 done, 1 failed (nothing\n"
+        "half-written is left), 2 bad command line, 130 stopped (what was captured is written).\n";
 }

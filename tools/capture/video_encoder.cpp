@@ -3,6 +3,7 @@
 #include "tools/capture/video_encoder.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -15,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "tools/common/output_file.h"
 
 extern char** environ;
 
@@ -77,12 +80,31 @@ pid_t spawnWithPipe(const std::vector<std::string>& args, int& writeFd, std::str
     return pid;
 }
 
-bool writeAll(int fd, const void* data, size_t size, std::string* error) {
+// Everything to a pipe. The write blocks while ffmpeg is busy; a signal interrupts it (the
+// handlers do not restart calls), and once a stop was requested the pipe turns
+// non-blocking and ffmpeg gets VIDEO_STOP_GRACE_MS to take each further piece.
+bool writeAll(int fd, const void* data, size_t size, const volatile sig_atomic_t* stop, std::string* error) {
     const char* p = static_cast<const char*>(data);
+    bool waitingOnStop = false;
     while (size > 0) {
+        if (!waitingOnStop && stop && *stop) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            waitingOnStop = true;
+        }
         const ssize_t n = write(fd, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
+            if (errno == EAGAIN && waitingOnStop) {
+                pollfd ready{fd, POLLOUT, 0};
+                const int r = poll(&ready, 1, VIDEO_STOP_GRACE_MS);
+                if (r == 0) {
+                    if (error)
+                        *error = "ffmpeg stopped reading (it took nothing for " +
+                                 std::to_string(VIDEO_STOP_GRACE_MS / 1000) + " s after the stop)";
+                    return false;
+                }
+                continue;
+            }
             if (error) *error = errno == EPIPE ? "ffmpeg stopped reading (its messages are above)"
                                                : std::string("writing to ffmpeg: ") + std::strerror(errno);
             return false;
@@ -118,6 +140,38 @@ bool waitChild(pid_t pid, double& cpuSeconds, std::string* error) {
         *error = text;
     }
     return false;
+}
+
+// Counts the video packets in `path` with ffprobe: what a player will find, whatever
+// ffmpeg's exit status said (it exits 0 even when the file's last write failed).
+// -1 when ffprobe cannot tell.
+int64_t probeVideoPackets(const std::string& path) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
+                          "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path.c_str(), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, "ffprobe", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string out;
+    char buffer[256];
+    for (ssize_t n; rc == 0 && (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    if (rc != 0) return -1;
+    double ignored = 0;
+    if (!waitChild(pid, ignored, nullptr)) return -1;
+    char* end = nullptr;
+    const long long packets = std::strtoll(out.c_str(), &end, 10);
+    return end != out.c_str() ? packets : -1;
 }
 
 }  // namespace
@@ -174,7 +228,7 @@ bool startVideo(VideoEncoder& video, const VideoSettings& s, std::string* error)
 
 bool writeVideoFrame(VideoEncoder& video, const uint8_t* rgba, std::string* error) {
     const size_t bytes = static_cast<size_t>(video.settings.width) * video.settings.height * 4;
-    if (!writeAll(video.pipeFd, rgba, bytes, error)) return false;
+    if (!writeAll(video.pipeFd, rgba, bytes, video.settings.stop, error)) return false;
     ++video.framesWritten;
     return true;
 }
@@ -203,7 +257,8 @@ bool finishVideo(VideoEncoder& video, int64_t audioFirst, int64_t audioCount, Au
     // sound to whole milliseconds; 8820000 is a multiple of 44100 and of every common
     // frame duration (24, 25, 30, 50, 60 and 60000/1001 fps), so both tracks end exactly.
     if (isMp4Like(ext)) args.insert(args.end(), {"-movflags", "+faststart", "-movie_timescale", "8820000"});
-    args.push_back(s.path);
+    const std::string muxPath = writtenInPlace(s.path) ? s.path : temporaryPathFor(s.path);
+    args.push_back(muxPath);
     int fd = -1;
     const pid_t pid = spawnWithPipe(args, fd, error);
     if (pid < 0) {
@@ -218,20 +273,37 @@ bool finishVideo(VideoEncoder& video, int64_t audioFirst, int64_t audioCount, Au
     for (int64_t done = 0; done < audioCount && fed; done += block) {
         const int64_t n = audioCount - done < block ? audioCount - done : block;
         audio(audioFirst + done, n, samples.data());
-        fed = writeAll(fd, samples.data(), static_cast<size_t>(n) * s.audioChannels * sizeof(float), error);
+        fed = writeAll(fd, samples.data(), static_cast<size_t>(n) * s.audioChannels * sizeof(float), s.stop, error);
     }
+    if (!fed) kill(pid, SIGKILL);  // it may have stopped reading; its output is discarded
     close(fd);
     std::string waitError;
-    const bool muxed = waitChild(pid, video.encoderCpuSeconds, &waitError);
+    bool muxed = waitChild(pid, video.encoderCpuSeconds, &waitError);
     unlink(video.partPath.c_str());
     if (!muxed && fed && error) *error = waitError;
-    return fed && muxed;
+    if (fed && muxed && !writtenInPlace(muxPath)) {
+        const int64_t packets = probeVideoPackets(muxPath);
+        if (packets != video.framesWritten) {
+            muxed = false;
+            if (error)
+                *error = packets < 0 ? "ffmpeg's file cannot be read back (its messages are above)"
+                                     : "ffmpeg's file holds " + std::to_string(packets) + " of " +
+                                           std::to_string(video.framesWritten) +
+                                           " frames (its messages are above)";
+        }
+    }
+    if (!fed || !muxed) {
+        if (muxPath != s.path) unlink(muxPath.c_str());
+        return false;
+    }
+    return placeOutput(muxPath, s.path, error);
 }
 
 void abandonVideo(VideoEncoder& video) {
     if (video.pipeFd >= 0) close(video.pipeFd);
     video.pipeFd = -1;
     if (video.pid > 0) {
+        kill(video.pid, SIGKILL);
         double ignored = 0;
         waitChild(video.pid, ignored, nullptr);
     }

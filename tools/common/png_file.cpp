@@ -4,6 +4,8 @@
 // against 116 ms, in a file of about the same size).
 #include "tools/common/png_file.h"
 
+#include "tools/common/output_file.h"
+
 #include <png.h>
 
 #include <csetjmp>
@@ -21,23 +23,25 @@ void onPngWarning(png_structp, png_const_charp) {}
 }  // namespace
 
 bool writePng(const std::string& path, int width, int height, const uint8_t* rgba, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        if (error) *error = std::strerror(errno);
-        return false;
-    }
+    OutputFile output;
+    if (!openOutput(output, path, error)) return false;
+    std::FILE* file = output.file;
     std::string reason;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &reason, onPngError, onPngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info) {
         png_destroy_write_struct(&png, nullptr);
-        std::fclose(file);
+        discardOutput(output);
         if (error) *error = "out of memory";
         return false;
     }
+    errno = 0;
     if (setjmp(png_jmpbuf(png))) {
+        // libpng says only "Write Error" when the file refuses bytes; errno says why.
+        const int written = errno;
         png_destroy_write_struct(&png, &info);
-        std::fclose(file);
+        discardOutput(output);
+        if (written != 0 && reason == "Write Error") reason = std::string("cannot write: ") + std::strerror(written);
         if (error) *error = reason.empty() ? "cannot write the PNG" : reason;
         return false;
     }
@@ -52,7 +56,5 @@ bool writePng(const std::string& path, int width, int height, const uint8_t* rgb
         png_write_row(png, const_cast<png_bytep>(rgba + static_cast<size_t>(y) * width * 4));
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
-    const bool closed = std::fclose(file) == 0;
-    if (!closed && error) *error = std::strerror(errno);
-    return closed;
+    return commitOutput(output, error);
 }

@@ -5,6 +5,6 @@
 #include <string>
 
 // Writes width x height RGBA pixels (rows from the top, 4 bytes per pixel; the alpha byte
-// is ignored) as an 8-bit RGB PNG. On failure returns false and sets `error` (may be null)
-// to a short reason.
+// is ignored) as an 8-bit RGB PNG, whole or not at all (see output_file.h). On failure
+// returns false and sets `error` (may be null) to a short reason.
 bool writePng(const std::string& path, int width, int height, const uint8_t* rgba, std::string* error);

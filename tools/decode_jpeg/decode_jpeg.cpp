@@ -4,9 +4,11 @@
 // --help prints the usage.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "texture/jpeg_decoder.h"
 #include "texture/texture_bank.h"
+#include "tools/common/output_file.h"
 
 namespace {
 const char* const USAGE =
@@ -36,19 +38,20 @@ int main(int argc, char** argv) {
     if (jpegDecoder.warning) std::fprintf(stderr, "decode-jpeg: %s: %s\n", input, jpegDecoder.warning);
 
     const JpegDecoder& d = jpegDecoder;
-    FILE* out = std::fopen(output, "wb");
-    bool written = out != nullptr;
+    // Written whole or not at all: a failed write leaves any older OUTPUT as it was.
+    OutputFile out;
+    std::string error;
+    bool written = openOutput(out, output, &error);
     if (written) {
         const size_t bytes = static_cast<size_t>(d.width) * d.height * 4;
-        std::fprintf(out, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+        std::fprintf(out.file, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
                      d.width, d.height);
-        written = std::fwrite(d.pixels, 1, bytes, out) == bytes;
-        written = std::fclose(out) == 0 && written;
-        if (!written) std::remove(output);
+        std::fwrite(d.pixels, 1, bytes, out.file);  // a short write shows in commitOutput
+        written = commitOutput(out, &error);
     }
     releaseJpegPixels();
     if (!written) {
-        std::fprintf(stderr, "decode-jpeg: %s: cannot write\n", output);
+        std::fprintf(stderr, "decode-jpeg: %s: %s\n", output, error.c_str());
         return 1;
     }
     return 0;

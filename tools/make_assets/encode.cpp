@@ -10,16 +10,20 @@
 #include <jpeglib.h>
 #include <lame/lame.h>
 
+#include "tools/common/output_file.h"
+
 namespace assets {
 
 bool writeMp3(const std::string& path, const std::vector<int16_t>& pcm, int kbps,
               std::string& error)
 {
-    FILE* file = std::fopen(path.c_str(), "wb+");
-    if (!file) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
+    OutputFile output;
+    std::string why;
+    if (!openOutput(output, path, &why)) {
+        error = "cannot create " + path + ": " + why;
         return false;
     }
+    FILE* file = output.file;
     lame_global_flags* lame = lame_init();
     lame_set_in_samplerate(lame, 44100);
     lame_set_out_samplerate(lame, 44100);
@@ -34,7 +38,7 @@ bool writeMp3(const std::string& path, const std::vector<int16_t>& pcm, int kbps
     lame_set_write_id3tag_automatic(lame, 0);
     if (lame_init_params(lame) < 0) {
         lame_close(lame);
-        std::fclose(file);
+        discardOutput(output);
         error = "libmp3lame refused the settings";
         return false;
     }
@@ -58,11 +62,16 @@ bool writeMp3(const std::string& path, const std::vector<int16_t>& pcm, int kbps
              std::fwrite(out.data(), 1, tagBytes, file) == tagBytes;
     }
     lame_close(lame);
-    if (std::fclose(file) != 0)
-        ok = false;
-    if (!ok)
+    if (!ok) {
+        discardOutput(output);
         error = "cannot encode or write " + path;
-    return ok;
+        return false;
+    }
+    if (!commitOutput(output, &why)) {
+        error = path + ": " + why;
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -86,18 +95,20 @@ void onJpegError(j_common_ptr info)
 bool writeJpeg(const std::string& path, const uint8_t* pixels, int width, int height,
                int components, const JpegLayout& layout, std::string& error)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
+    OutputFile output;
+    std::string why;
+    if (!openOutput(output, path, &why)) {
+        error = "cannot create " + path + ": " + why;
         return false;
     }
+    FILE* file = output.file;
     jpeg_compress_struct info;
     JpegError jerr;
     info.err = jpeg_std_error(&jerr.manager);
     jerr.manager.error_exit = onJpegError;
     if (setjmp(jerr.jump)) {
         jpeg_destroy_compress(&info);
-        std::fclose(file);
+        discardOutput(output);
         error = path + ": " + jerr.message;
         return false;
     }
@@ -127,8 +138,8 @@ bool writeJpeg(const std::string& path, const uint8_t* pixels, int width, int he
     }
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
-    if (std::fclose(file) != 0) {
-        error = "cannot write " + path;
+    if (!commitOutput(output, &why)) {
+        error = path + ": " + why;
         return false;
     }
     return true;

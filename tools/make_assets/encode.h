@@ -1,5 +1,6 @@
 // File encoders of the asset generator: MP3 through libmp3lame and baseline JPEG
-// through libjpeg. Each returns false and sets `error` to a short reason on failure.
+// through libjpeg. Each writes its file whole or not at all (a temporary name renamed
+// into place), and returns false and sets `error` to a short reason on failure.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -9,7 +9,7 @@
 #include <cstring>
 
 bool encodeMp3(const std::vector<float>& samples, int channels, int rate, int kbps,
-               std::vector<unsigned char>& mp3, std::string* error) {
+               std::vector<unsigned char>& mp3, std::string* error, bool infoTag) {
     mp3.clear();
     if (channels != 1 && channels != 2) {
         if (error) *error = "only mono and stereo can be encoded";
@@ -26,7 +26,7 @@ bool encodeMp3(const std::vector<float>& samples, int channels, int rate, int kb
     lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
     lame_set_brate(lame, kbps);
     lame_set_quality(lame, 5);
-    lame_set_bWriteVbrTag(lame, 1);  // room for the Info tag in the first frame
+    lame_set_bWriteVbrTag(lame, infoTag ? 1 : 0);  // room for the Info tag in the first frame
     if (lame_init_params(lame) < 0) {
         lame_close(lame);
         if (error) *error = "the MP3 encoder refuses these settings";
@@ -58,7 +58,7 @@ bool encodeMp3(const std::vector<float>& samples, int channels, int rate, int kb
     // The Info tag (delay, padding, length) goes over the frame reserved at the start.
     unsigned char tag[2880];
     const size_t tagSize = lame_get_lametag_frame(lame, tag, sizeof tag);
-    if (tagSize > 0 && tagSize <= mp3.size()) std::memcpy(mp3.data(), tag, tagSize);
+    if (infoTag && tagSize > 0 && tagSize <= mp3.size()) std::memcpy(mp3.data(), tag, tagSize);
     lame_close(lame);
     return true;
 }

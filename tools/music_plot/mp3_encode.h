@@ -6,9 +6,10 @@
 #include <vector>
 
 // Interleaved float PCM (-1..1) to an MP3 file image at `kbps` (constant bit rate), the
-// sample rate kept. `channels` is 1 or 2. False with a short reason on failure.
+// sample rate kept. `channels` is 1 or 2. `infoTag` false leaves out the Info tag (no
+// delay, padding or length for the decoder). False with a short reason on failure.
 bool encodeMp3(const std::vector<float>& samples, int channels, int rate, int kbps,
-               std::vector<unsigned char>& mp3, std::string* error);
+               std::vector<unsigned char>& mp3, std::string* error, bool infoTag = true);
 
 // `seconds` of stereo music at `rate` Hz with a kick drum on every beat at `bpm` (a decaying
 // 55 Hz thump, loud enough to move the low spectrum), a quieter snare-like noise burst on

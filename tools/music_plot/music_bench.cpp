@@ -14,6 +14,7 @@
 #include "app/timeline.h"
 #include "audio/music_player.h"
 #include "audio/sound_device.h"
+#include "tools/common/arguments.h"
 
 namespace {
 
@@ -40,7 +41,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: music-bench MUSIC.mp3 [PLAY_SECONDS=3]\n");
         return 2;
     }
-    const double playSeconds = argc > 2 ? std::atof(argv[2]) : 3.0;
+    double playSeconds = 3.0;
+    if (argc > 2 && !parseNumberArgument(argv[2], 0.1, 3600.0, playSeconds)) {
+        std::fprintf(stderr, "music-bench: PLAY_SECONDS %s: expected 0.1 to 3600\n", argv[2]);
+        return 2;
+    }
 
     // Start-up: the demo's loadStream (read the file, decode, resample if needed), 5 times.
     std::vector<double> loads, loadsCpu;

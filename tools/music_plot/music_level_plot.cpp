@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/asset_file.h"
 #include "app/timeline.h"
 #include "audio/music_track.h"
+#include "tools/common/arguments.h"
 #include "tools/common/canvas.h"
 #include "tools/common/png_file.h"
 
@@ -22,15 +24,14 @@ constexpr double CLOSE_UP_S = 4.0;
 const Rgb WHITE{255, 255, 255}, AXIS{60, 60, 60}, GRID{225, 225, 225}, WAVE{200, 205, 215},
     LEVEL{20, 60, 170}, TEXT{20, 20, 20};
 
-bool readFile(const char* path, std::vector<unsigned char>& bytes) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    unsigned char block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + got);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
+// The file as the demo reads it: regular files only, at most ASSET_MAX_BYTES.
+bool readFile(const char* path, std::vector<unsigned char>& bytes, std::string& reason) {
+    size_t size = 0;
+    unsigned char* block = readAssetFile(path, ASSET_MAX_BYTES, size, reason);
+    if (!block) return false;
+    bytes.assign(block, block + size);
+    delete[] block;
+    return true;
 }
 
 // A tick spacing near span / 8 from 1, 2, 5 times a power of ten.
@@ -121,12 +122,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<unsigned char> bytes;
-    if (!readFile(argv[1], bytes)) {
-        std::fprintf(stderr, "music-level-plot: cannot read %s\n", argv[1]);
+    std::string reason;
+    if (!readFile(argv[1], bytes, reason)) {
+        std::fprintf(stderr, "music-level-plot: %s: %s\n", argv[1], reason.c_str());
         return 1;
     }
     MusicTrack track;
-    std::string reason;
     if (!decodeMusic(bytes.data(), bytes.size(), track, &reason)) {
         std::fprintf(stderr, "music-level-plot: %s: %s\n", argv[1], reason.c_str());
         return 1;
@@ -151,7 +152,12 @@ int main(int argc, char** argv) {
     // The close-up: the given start, or the 4 s in which the level swings the most.
     double closeStart = 0.0;
     if (argc == 4) {
-        closeStart = std::clamp(std::atof(argv[3]), 0.0, std::max(duration - CLOSE_UP_S, 0.0));
+        if (!parseNumberArgument(argv[3], 0.0, double(MUSIC_MAX_SECONDS), closeStart)) {
+            std::fprintf(stderr, "music-level-plot: close-up start %s: expected seconds from 0 to %d\n", argv[3],
+                         MUSIC_MAX_SECONDS);
+            return 2;
+        }
+        closeStart = std::min(closeStart, std::max(duration - CLOSE_UP_S, 0.0));
     } else {
         double bestSwing = -1.0;
         const size_t span = size_t(CLOSE_UP_S / STEP_S);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tools/common/arguments.h"
+#include "tools/common/output_file.h"
 #include "tools/music_plot/mp3_encode.h"
 
 int main(int argc, char** argv) {
@@ -11,11 +13,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: music-synth-beat OUT.mp3 [SECONDS=20] [BPM=120] [RATE=44100]\n");
         return 2;
     }
-    const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
-    const double bpm = argc > 3 ? std::atof(argv[3]) : 120.0;
-    const int rate = argc > 4 ? std::atoi(argv[4]) : 44100;
-    if (seconds <= 0 || seconds > 3600 || bpm <= 0 || rate < 8000 || rate > 48000) {
-        std::fprintf(stderr, "music-synth-beat: seconds 0..3600, bpm > 0, rate 8000..48000\n");
+    double seconds = 20.0, bpm = 120.0;
+    int rate = 44100;
+    if ((argc > 2 && !parseNumberArgument(argv[2], 0.001, 3600.0, seconds)) ||
+        (argc > 3 && !parseNumberArgument(argv[3], 1.0, 1000.0, bpm)) ||
+        (argc > 4 && !parseIntArgument(argv[4], 8000, 48000, rate))) {
+        std::fprintf(stderr, "music-synth-beat: seconds 0.001..3600, bpm 1..1000, rate 8000..48000\n");
         return 2;
     }
     std::vector<unsigned char> mp3;
@@ -24,9 +27,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "music-synth-beat: %s\n", error.c_str());
         return 1;
     }
-    std::FILE* file = std::fopen(argv[1], "wb");
-    if (!file || std::fwrite(mp3.data(), 1, mp3.size(), file) != mp3.size() || std::fclose(file) != 0) {
-        std::fprintf(stderr, "music-synth-beat: cannot write %s\n", argv[1]);
+    OutputFile out;
+    bool written = openOutput(out, argv[1], &error);
+    if (written) {
+        std::fwrite(mp3.data(), 1, mp3.size(), out.file);  // a short write shows in commitOutput
+        written = commitOutput(out, &error);
+    }
+    if (!written) {
+        std::fprintf(stderr, "music-synth-beat: %s: %s\n", argv[1], error.c_str());
         return 1;
     }
     std::printf("%s: %.1f s at %.0f bpm, %d Hz, %zu bytes\n", argv[1], seconds, bpm, rate, mp3.size());
