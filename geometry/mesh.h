@@ -51,13 +51,13 @@ struct Mesh {
 
     // All triangles from the client arrays in one indexed draw, under the caller's colour,
     // material, lighting, texture, blending, culling and depth state.
-    // Leaves: vertex, normal and texture-coordinate arrays disabled, their pointers at
-    // this mesh's arrays; nothing else changed.
+    // Leaves: vertex, normal and texture-coordinate arrays enabled with their pointers at
+    // this mesh's arrays (disabled under plainDrawing); nothing else changed.
     void drawSolid() const;
     // The line overlay: every triangle's corners in order as one GL_LINES stream, so the
     // segments pair stream entries 0-1, 2-3, ... rather than following triangle edges.
     // Depth test off while drawing, so the lines show through the solid.
-    // Leaves: all state as it found it.
+    // Leaves: the client arrays as drawSolid does; all other state as it found it.
     void drawLines() const;
     // The same overlay in immediate mode, vertex by vertex inside a full attribute push
     // and pop: the plain form drawLines must match pixel for pixel (tests compare them).

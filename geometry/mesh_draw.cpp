@@ -6,12 +6,13 @@
 #include <type_traits>
 
 #include "geometry/mesh.h"
+#include "render/render_state.h"
 
 static_assert(std::is_same<GLuint, uint32_t>::value, "indices go to GL as GL_UNSIGNED_INT");
 
 namespace {
 // Leaves: the vertex, normal and texture-coordinate arrays enabled, in that order,
-// pointing at the mesh's packed arrays.
+// pointing at the mesh's packed arrays. Enabling what is already on costs nothing.
 void enableArraysOf(const Mesh& mesh) {
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
@@ -24,29 +25,35 @@ void enableArraysOf(const Mesh& mesh) {
 
 void Mesh::drawSolid() const {
     if (!isComplete()) return;
-    // Leaves: the three client arrays disabled again, their pointers at this mesh's
-    // arrays; colour, material, lighting, texture, blend, cull and depth as the caller set.
+    // Leaves: the three client arrays enabled and pointing at this mesh's arrays (the
+    // plain form disables them again); colour, material, lighting, texture, blend, cull
+    // and depth as the caller set. Nothing else draws from client arrays, and switching
+    // them on and off around every draw costs software GL more than the draw itself.
     enableArraysOf(*this);
     glDrawElements(GL_TRIANGLES, 3 * triangleCount, GL_UNSIGNED_INT, indices.data());
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    if (plainDrawing) {
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glDisableClientState(GL_NORMAL_ARRAY);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    }
 }
 
 void Mesh::drawLines() const {
+    if (plainDrawing) {
+        drawLinesImmediate();
+        return;
+    }
     if (!isComplete()) return;
     // The overlay as one indexed GL_LINES draw from the mesh's own arrays: the same
     // corner stream, paired 0-1, 2-3, ..., as drawLinesImmediate sends vertex by vertex,
     // and the same pixels, without the per-vertex calls and the full attribute push and
     // pop that cost software GL most of a frame.
-    // Leaves: depth test and client arrays as it found them; current colour, normal
-    // and texture coordinate untouched.
+    // Leaves: depth test as it found it; the client arrays as drawSolid leaves them;
+    // current colour, normal and texture coordinate untouched.
     const GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
     glDisable(GL_DEPTH_TEST);
-    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     enableArraysOf(*this);
     glDrawElements(GL_LINES, 3 * triangleCount, GL_UNSIGNED_INT, indices.data());
-    glPopClientAttrib();
     if (depthTest) glEnable(GL_DEPTH_TEST);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "render/glyph_source.h"
+#include "render/render_state.h"
 
 BitmapFont textFont;
 
@@ -66,6 +67,16 @@ void setInitialUnpackState() {
 int formatText(char* text, const char* format, va_list args) {
     if (std::vsnprintf(text, TEXT_BUFFER_SIZE, format, args) < 0) return 0;
     return static_cast<int>(std::strlen(text));
+}
+
+// One glyph list per byte of `text`, from the current raster position.
+// Leaves: list base restored by the pop; raster position after the last glyph (or where
+// it was, if it is invalid).
+void callGlyphLists(unsigned listBase, const char* text, int length) {
+    glPushAttrib(GL_LIST_BIT);
+    glListBase(listBase - FIRST_GLYPH_CODE);
+    glCallLists(length, GL_UNSIGNED_BYTE, text);
+    glPopAttrib();
 }
 
 }  // namespace
@@ -140,6 +151,10 @@ void BitmapFont::printText(const char* format, ...) {
     const int length = formatText(text, format, args);
     va_end(args);
     if (length == 0) return;
+    if (plainDrawing) {
+        callGlyphLists(listBase, text, length);
+        return;
+    }
 
     // What each glyph's list does, without the list: GL skips the bitmap and the move
     // while the raster position is invalid, and colours it with the raster colour.
@@ -164,13 +179,7 @@ void BitmapFont::printTextWithLists(const char* format, ...) {
     const int length = formatText(text, format, args);
     va_end(args);
     if (length == 0) return;
-
-    // Leaves: list base restored by the pop; raster position after the last glyph (or
-    // where it was, if it is invalid).
-    glPushAttrib(GL_LIST_BIT);
-    glListBase(listBase - FIRST_GLYPH_CODE);
-    glCallLists(length, GL_UNSIGNED_BYTE, text);
-    glPopAttrib();
+    callGlyphLists(listBase, text, length);
 }
 
 void BitmapFont::endText() {

@@ -49,7 +49,8 @@ struct BitmapFont {
     // each byte up to the first zero from the current raster position, which ends after
     // the last glyph. Bytes 1..31 have no glyph and draw nothing. An absent format, an
     // empty text or a missing font draws nothing. No allocation. The pixels are those of
-    // the glyph lists (printTextWithLists), drawn with one glBitmap per glyph instead.
+    // the glyph lists (printTextWithLists), drawn with one glBitmap per glyph instead;
+    // under plainDrawing the lists are called.
     // Leaves: pixel unpack state at GL's initial values; the list base untouched.
     void printText(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

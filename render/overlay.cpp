@@ -5,6 +5,7 @@
 #include <GL/glu.h>
 
 #include "app/display.h"
+#include "render/render_state.h"
 
 Overlay overlay;
 
@@ -46,7 +47,7 @@ void Overlay::drawFade(float r, float g, float b, float alpha) {
     glColor4f(r, g, b, alpha);
     // GL clamps alpha to 0..1, and at 0 this blend leaves every pixel exactly as it was:
     // the quad is skipped then (a whole-screen pass every frame once a fade-in is over).
-    if (!(alpha > 0.0f)) return;
+    if (!(alpha > 0.0f) && !plainDrawing) return;
     glBegin(GL_QUADS);
     glVertex2i(0, 0);
     glVertex2i(screenWidth, 0);
@@ -82,7 +83,7 @@ void Sprite::drawSprite(float alpha) {
     // With alpha clamped to 0 both blend functions give back the pixels as they were,
     // so the quad is skipped; the state is left as if it had been drawn, down to the
     // current texture coordinate of its last corner.
-    if (!(alpha > 0.0f)) {
+    if (!(alpha > 0.0f) && !plainDrawing) {
         glTexCoord2f(0.0f, repeatV);
     } else {
         glPushMatrix();

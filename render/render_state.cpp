@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 
 Light sceneLight;
+bool plainDrawing = false;
 
 void Light::setLight(Vec3 newPosition, Color newDiffuse, Color newAmbient, int index) {
     diffuse = newDiffuse;

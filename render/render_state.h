@@ -36,3 +36,10 @@ void setSphereMap(bool on);
 // glEnable / glDisable of one capability (a GL enum). Leave: that capability on / off.
 void enable(unsigned int capability);
 void disable(unsigned int capability);
+
+// The drawing operations that reach their pixels a faster way (line overlays and solids
+// from client arrays left enabled, fully transparent quads skipped, captions as direct
+// bitmaps) take their plain form instead while this is true: immediate-mode overlays in
+// a full attribute push, arrays disabled after every solid, every quad drawn, captions
+// through the glyph lists. Off in the demo; tests render frames both ways and compare.
+extern bool plainDrawing;

@@ -10,6 +10,7 @@
 #include "app/demo.h"
 #include "app/timeline.h"
 #include "audio/music_player.h"
+#include "render/render_state.h"
 #include "tests/support/demo_data.h"
 #include "tests/support/gl_test.h"
 
@@ -113,6 +114,46 @@ TEST_F(TimelineRunTest, EveryFrameStartsCleanHandOversAreWhiteAndNothingIsAlloca
             EXPECT_EQ(allocations.load(), 0) << "heap allocations while frames rendered";
         }
     }
+}
+
+// The faster ways to the same pixels (array overlays, arrays left bound, transparent
+// quads skipped, direct glyph bitmaps) against the plain forms of the same operations,
+// frame by frame through every scene: each sampled frame is drawn the fast way, then
+// again at the same clock reading (no time passes, so every scene clock stands still)
+// the plain way, and the two read-backs must be identical.
+TEST_F(TimelineRunTest, FastDrawingGivesThePlainFormsPixelsInEveryScene) {
+    ASSERT_TRUE(ensureDemoLoaded(true));
+    clockSource = fakeClock;
+    fakeNowMs = 0;
+    sceneIndex = 0;
+    quitRequested = false;
+    startClocks();
+    renderFrame();  // the very first frame draws with GL's initial blend function, once
+
+    int compared = 0;
+    float sceneStartMs = 0.0f;
+    for (int scene = 0; scene < SCENE_COUNT; ++scene) {
+        const float endMs = sceneTimeline[scene].endMs;
+        for (int i = 1; i <= 11; ++i) {
+            fakeNowMs = static_cast<uint64_t>(sceneStartMs + (endMs - sceneStartMs) * i / 12.0f);
+            musicPlayer.setListeningPosition(static_cast<int64_t>(fakeNowMs) * 441 / 10);
+            ASSERT_EQ(sceneIndex, scene);
+            renderFrame();
+            const std::vector<uint8_t> fast = readFrame();
+            plainDrawing = true;
+            renderFrame();  // same clock reading: frameStep 0
+            plainDrawing = false;
+            const std::vector<uint8_t> plain = readFrame();
+            EXPECT_TRUE(fast == plain) << "scene " << scene << " at " << fakeNowMs << " ms";
+            ++compared;
+        }
+        // On to the next scene: one frame just past this one's end hands over.
+        fakeNowMs = static_cast<uint64_t>(endMs) + 1;
+        renderFrame();
+        sceneStartMs = endMs;
+        if (quitRequested) break;
+    }
+    EXPECT_EQ(compared, 77);
 }
 
 }  // namespace

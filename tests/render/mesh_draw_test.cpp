@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/mesh.h"
+#include "render/render_state.h"
 #include "tests/support/gl_test.h"
 
 namespace {
@@ -63,18 +64,22 @@ TEST_F(MeshDrawTest, LinesReachGlAsTheEighteenBoxSegments) {
     EXPECT_EQ(captureCorners([&] { box.drawLines(); }), expected);
 }
 
-TEST_F(MeshDrawTest, SolidDrawsTheTrianglesInIndexOrderAndLeavesTheArraysOff) {
+TEST_F(MeshDrawTest, SolidDrawsTheTrianglesInIndexOrderAndLeavesItsArraysBound) {
     const Mesh box = completeBox();
-    const std::vector<std::vector<int>> triangles = captureCorners([&] { box.drawSolid(); });
-    ASSERT_EQ(triangles.size(), 12u);
-    for (size_t t = 0; t < 12; ++t)
-        EXPECT_EQ(triangles[t], (std::vector<int>(box.indices.begin() + 3 * t, box.indices.begin() + 3 * t + 3)));
-    EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY));
-    EXPECT_FALSE(glIsEnabled(GL_NORMAL_ARRAY));
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
-    GLvoid* pointer = nullptr;
-    glGetPointerv(GL_NORMAL_ARRAY_POINTER, &pointer);
-    EXPECT_EQ(pointer, static_cast<const void*>(box.normals.data()));
+    for (bool plain : {false, true}) {
+        plainDrawing = plain;
+        const std::vector<std::vector<int>> triangles = captureCorners([&] { box.drawSolid(); });
+        ASSERT_EQ(triangles.size(), 12u);
+        for (size_t t = 0; t < 12; ++t)
+            EXPECT_EQ(triangles[t], (std::vector<int>(box.indices.begin() + 3 * t, box.indices.begin() + 3 * t + 3)));
+        // Left on for the next draw, or switched off again in the plain form.
+        for (GLenum array : {GL_VERTEX_ARRAY, GL_NORMAL_ARRAY, GL_TEXTURE_COORD_ARRAY})
+            EXPECT_EQ(glIsEnabled(array), plain ? GL_FALSE : GL_TRUE) << std::hex << array;
+        GLvoid* pointer = nullptr;
+        glGetPointerv(GL_NORMAL_ARRAY_POINTER, &pointer);
+        EXPECT_EQ(pointer, static_cast<const void*>(box.normals.data()));
+    }
+    plainDrawing = false;
 
     Mesh empty;  // the zero-initialised record: a draw of nothing, no GL error
     empty.computeNormals();
