@@ -9,6 +9,12 @@
 
 Overlay overlay;
 
+namespace {
+// GL clamps alpha to 0..1, and at 0 both blend functions the overlay uses give back every
+// pixel as it was: such a quad is skipped (the plain form draws it anyway).
+bool leavesNoMark(float alpha) { return !(alpha > 0.0f) && !plainDrawing; }
+}  // namespace
+
 void loadPerspective(float aspect) {
     gluPerspective(static_cast<double>(fieldOfView), static_cast<double>(aspect),
                    static_cast<double>(0.1f), 20000.0);
@@ -45,9 +51,8 @@ void Overlay::drawFade(float r, float g, float b, float alpha) {
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);
     glColor4f(r, g, b, alpha);
-    // GL clamps alpha to 0..1, and at 0 this blend leaves every pixel exactly as it was:
-    // the quad is skipped then (a whole-screen pass every frame once a fade-in is over).
-    if (!(alpha > 0.0f) && !plainDrawing) return;
+    // A whole-screen pass saved every frame once a fade-in is over.
+    if (leavesNoMark(alpha)) return;
     glBegin(GL_QUADS);
     glVertex2i(0, 0);
     glVertex2i(screenWidth, 0);
@@ -80,10 +85,9 @@ void Sprite::drawSprite(float alpha) {
     const float hy = halfH * sizeY;
 
     glColor4f(color.r, color.g, color.b, alpha);
-    // With alpha clamped to 0 both blend functions give back the pixels as they were,
-    // so the quad is skipped; the state is left as if it had been drawn, down to the
-    // current texture coordinate of its last corner.
-    if (!(alpha > 0.0f) && !plainDrawing) {
+    // A skipped quad leaves the state as if it had been drawn, down to the current
+    // texture coordinate of its last corner.
+    if (leavesNoMark(alpha)) {
         glTexCoord2f(0.0f, repeatV);
     } else {
         glPushMatrix();

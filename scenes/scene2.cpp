@@ -115,10 +115,9 @@ void renderScene2() {
     for (const RunningLine& line : runningLines) {
         for (int n = 0; line.text[n] != '\0'; ++n) {
             const float x = static_cast<float>((1.0 - line.speed * t) + LETTER_PITCH * n);
-            textFont.setTextPosition(x, line.y, 1.0f, Color{0.0f, 0.0f, 0.0f, 1.0f});
             char letter[2];
             std::snprintf(letter, sizeof letter, "%c", line.text[n]);
-            textFont.printText("%s", letter);
+            printCaption(x, line.y, 1.0f, letter);
         }
     }
     textFont.endText();
