@@ -59,20 +59,20 @@ const char* const prefetchPaths[PREFETCH_FILES] = {
 // What decodeTextureFile left in the decoding thread's jpegDecoder for one file.
 struct DecodedPicture {
     bool ok = false;
-    bool taken = false;         // handed to a load (main thread only)
+    bool taken = false;         // handed to a load (the loading thread's only)
     int32_t width = 0, height = 0;  // pixels
     uint8_t* pixels = nullptr;  // malloc'd RGBA; null when not decoded
     std::string failure;        // a copy: the decoder's text may change with its next file
     const char* warning = nullptr;  // a literal
 };
 
-// The decoding thread writes picture i, then raises `decoded` past i (release); the main
-// thread reads picture i only after seeing that (acquire).
+// The decoding thread writes picture i, then raises `decoded` past i (release); the
+// thread that loads the textures reads picture i only after seeing that (acquire).
 struct TexturePrefetch {
     DecodedPicture pictures[PREFETCH_FILES] = {};
     std::atomic<int> decoded{0};
     std::thread thread;
-    bool started = false;  // main thread only
+    bool started = false;  // the starting and loading threads' only, one after the other
 
     // Waits for the thread and frees the pixels no load took. The failure texts stay:
     // the loads' jpegDecoder.failure may still point into them.
@@ -95,7 +95,6 @@ void decodePrefetchFiles() {
         p.width = jpegDecoder.width;
         p.height = jpegDecoder.height;
         p.pixels = p.ok ? jpegDecoder.pixels : nullptr;
-        p.taken = false;
         p.failure = jpegDecoder.failure ? jpegDecoder.failure : "";
         p.warning = jpegDecoder.warning;
         jpegDecoder.pixels = nullptr;
@@ -282,6 +281,8 @@ void prefetchStartupTextures() {
     TexturePrefetch& ahead = texturePrefetch;
     if (ahead.started) return;
     ahead.decoded = 0;
+    // Reset here, before the thread starts: the loads test it before they wait.
+    for (DecodedPicture& p : ahead.pictures) p.taken = false;
     try {
         ahead.thread = std::thread(decodePrefetchFiles);
         ahead.started = true;
