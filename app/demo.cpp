@@ -102,6 +102,41 @@ void loadDemo() {
     textFont.createFont(30);
 }
 
+void warmUpFirstFrame() {
+    // Leaves: every GL setting, the three matrices and the client arrays as they were
+    // found, and the timeline's values; only the render target holds the unseen picture.
+    GLint matrixMode = 0;
+    GLfloat modelview[16], projection[16], texture[16];
+    glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    glGetFloatv(GL_TEXTURE_MATRIX, texture);
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+    const float step = frameStep, timeMs = demoTimeMs, level = musicLevel;
+    // A zero step leaves the scene's own clock where it is.
+    frameStep = 0.0f;
+    demoTimeMs = 0.0f;
+    drawFrame();
+    frameStep = step;
+    demoTimeMs = timeMs;
+    musicLevel = level;
+    glPopClientAttrib();
+    glPopAttrib();
+    glMatrixMode(GL_TEXTURE);
+    glLoadMatrixf(texture);
+    glMatrixMode(GL_PROJECTION);
+    glLoadMatrixf(projection);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(modelview);
+    glMatrixMode(static_cast<GLenum>(matrixMode));
+}
+
+void prepareDemo() {
+    loadDemo();
+    warmUpFirstFrame();
+}
+
 void startMusic() {
     musicPlayer.initMusic();
     musicPlayer.loadStream(0, "music.mp3");
@@ -129,6 +164,10 @@ void drawLetterbox() {
 
 void renderFrame() {
     advanceFrameClock();
+    drawFrame();
+}
+
+void drawFrame() {
     musicLevel = computeMusicLevel(musicPlayer.spectrum());
 
     // Leaves: clear colour opaque white, identity modelview.

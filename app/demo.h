@@ -13,15 +13,29 @@ void windowProc(const WindowMessage& message);
 void prefetchAssets();
 
 // Start-up after the display is open, up to the font: the texture bank and its ten
-// loads, the black frame, the scene set-ups and line smoothing.
+// loads, the black frame (drawn; swapWindow shows it), the scene set-ups and line
+// smoothing.
 void loadDemo();
+
+// Draws the current scene's frame once, unseen, without advancing any clock, so that
+// the renderer prepares all that frame needs (software GL builds its shaders on first
+// use) before the timeline starts. Every GL setting and timeline value is put back; the
+// render target keeps the picture until the next frame clears it.
+void warmUpFirstFrame();
+
+// Start-up's work that needs no screen: loadDemo, then warmUpFirstFrame. The demo runs
+// it while its window opens (showWindowWhile) and shows the black frame after.
+void prepareDemo();
 
 // Initialises the sound, loads "music.mp3" and starts it.
 void startMusic();
 
-// One frame into the render target: timing, music level, white clear, the current
-// scene, the letterbox bars. Presentation is the caller's.
+// One frame into the render target: timing, then drawFrame. Presentation is the caller's.
 void renderFrame();
+
+// A frame's drawing at the present clock: music level, white clear, the current scene,
+// the letterbox bars.
+void drawFrame();
 
 // The black bands over rows 0..35 and 444..479 (on 640 x 480), drawn over the scene.
 // Leaves: blending off with (SRC_ALPHA, ONE); depth, cull, lighting, texturing off;

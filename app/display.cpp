@@ -9,8 +9,10 @@
 #include <GL/glext.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "render/overlay.h"
@@ -25,6 +27,11 @@ namespace {
 
 SDL_Window* mainWindow = nullptr;
 SDL_GLContext renderContext = nullptr;
+WindowKind mainWindowKind = WindowKind::Hidden;
+// The window's drawable size as last asked of SDL on the main thread; what the start-up
+// thread presents into while the window opens (SDL's window is not to be read there).
+int drawableWidth = 0;
+int drawableHeight = 0;
 GLuint targetFramebuffer = 0;
 GLuint targetColor = 0;
 GLuint targetDepth = 0;
@@ -100,7 +107,8 @@ SDL_Window* createWindow(const char* title, int width, int height, WindowKind ki
         // Desktop full screen: the display mode is never changed, so nothing
         // needs restoring if the program dies. The window is also made the desktop's
         // size at its origin, for X servers that run without a window manager.
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        // Created hidden: showWindowWhile shows it while start-up runs.
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
         SDL_DisplayMode desktop;
         if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
             x = y = 0;
@@ -111,6 +119,29 @@ SDL_Window* createWindow(const char* title, int width, int height, WindowKind ki
         flags |= SDL_WINDOW_HIDDEN;
     }
     return SDL_CreateWindow(title, x, y, width, height, flags);
+}
+
+// Scales the target into the window's back buffer: the largest 4:3 rectangle that fits
+// a drawable of the given size, centred, with black bars filling the rest.
+// Leaves: the render target bound again for reading and drawing; no other state changes
+// (glClearBuffer does not touch the clear colour the frame loop relies on).
+void drawIntoWindow(int windowWidth, int windowHeight) {
+    int width = windowWidth;
+    int height = static_cast<int>(static_cast<int64_t>(windowWidth) * screenHeight / screenWidth);
+    if (height > windowHeight) {
+        height = windowHeight;
+        width = static_cast<int>(static_cast<int64_t>(windowHeight) * screenWidth / screenHeight);
+    }
+    const int left = (windowWidth - width) / 2;
+    const int bottom = (windowHeight - height) / 2;
+
+    bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    clearBufferfv(GL_COLOR, 0, black);
+    const bool exact = width == screenWidth && height == screenHeight;
+    blitFramebuffer(0, 0, screenWidth, screenHeight, left, bottom, left + width, bottom + height,
+                    GL_COLOR_BUFFER_BIT, exact ? GL_NEAREST : GL_LINEAR);
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
 }
 
 bool fail(const char* what) {
@@ -196,6 +227,8 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     }
     if (!mainWindow || !renderContext) return fail("cannot create an OpenGL context");
     SDL_GL_MakeCurrent(mainWindow, renderContext);
+    mainWindowKind = kind;
+    SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
 
     if (!loadFramebufferProcs()) return fail("OpenGL has no framebuffer objects");
     if (!createRenderTarget(width, height)) {
@@ -231,38 +264,89 @@ void initGLContext() {
 }
 
 void blankFrame() {
-    // Leaves: identity modelview, current colour opaque white.
+    // Leaves: identity modelview, current colour opaque white; the cleared target drawn
+    // into the window's back buffer.
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glColor3f(1.0f, 1.0f, 1.0f);
-    presentFrame();
+    if (mainWindow) drawIntoWindow(drawableWidth, drawableHeight);
 }
 
 void presentFrame() {
     if (!mainWindow) return;
-    int drawableWidth = 0, drawableHeight = 0;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
-
-    // The largest 4:3 rectangle that fits, centred; black bars fill the rest.
-    int width = drawableWidth;
-    int height = static_cast<int>(static_cast<int64_t>(drawableWidth) * screenHeight / screenWidth);
-    if (height > drawableHeight) {
-        height = drawableHeight;
-        width = static_cast<int>(static_cast<int64_t>(drawableHeight) * screenWidth / screenHeight);
-    }
-    const int left = (drawableWidth - width) / 2;
-    const int bottom = (drawableHeight - height) / 2;
-
-    // Leaves: the render target bound again for reading and drawing; no other state changes
-    // (glClearBuffer does not touch the clear colour the frame loop relies on).
-    bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    clearBufferfv(GL_COLOR, 0, black);
-    const bool exact = width == screenWidth && height == screenHeight;
-    blitFramebuffer(0, 0, screenWidth, screenHeight, left, bottom, left + width, bottom + height,
-                    GL_COLOR_BUFFER_BIT, exact ? GL_NEAREST : GL_LINEAR);
+    drawIntoWindow(drawableWidth, drawableHeight);
     SDL_GL_SwapWindow(mainWindow);
-    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+}
+
+void swapWindow() {
+    if (mainWindow) SDL_GL_SwapWindow(mainWindow);
+}
+
+namespace {
+
+// showWindowWhile's hand-over between the main thread and the start-up thread.
+struct StartUpHandOver {
+    enum Stage { Starting, WorkerHasContext, WorkerHasNoContext, WindowShown };
+    void (*work)() = nullptr;
+    std::mutex lock;
+    std::condition_variable changed;
+    Stage stage = Starting;
+
+    void advance(Stage next) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            stage = next;
+        }
+        changed.notify_all();
+    }
+    template <typename Reached>
+    Stage await(Reached reached) {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return reached(stage); });
+        return stage;
+    }
+};
+
+// The start-up thread: an SDL thread, so that SDL frees what it keeps per thread (the
+// current context) when it ends.
+int runStartUpWork(void* data) {
+    StartUpHandOver& handOver = *static_cast<StartUpHandOver*>(data);
+    if (SDL_GL_MakeCurrent(mainWindow, renderContext) != 0) {
+        handOver.advance(StartUpHandOver::WorkerHasNoContext);
+        return 1;
+    }
+    handOver.advance(StartUpHandOver::WorkerHasContext);
+    handOver.work();
+    // Let go only once the window is shown: SDL swaps the process-wide X error handler
+    // around both, so they must not overlap.
+    handOver.await([](StartUpHandOver::Stage s) { return s == StartUpHandOver::WindowShown; });
+    SDL_GL_MakeCurrent(mainWindow, nullptr);
+    return 0;
+}
+
+}  // namespace
+
+void showWindowWhile(void (*work)()) {
+    if (!mainWindow) {
+        work();
+        return;
+    }
+    StartUpHandOver handOver;
+    handOver.work = work;
+    // Leaves: the context current on no thread until the start-up thread takes it.
+    SDL_GL_MakeCurrent(mainWindow, nullptr);
+    SDL_Thread* worker = SDL_CreateThread(runStartUpWork, "velmora-start", &handOver);
+    if (!worker) handOver.advance(StartUpHandOver::WorkerHasNoContext);
+    const bool workerRan = handOver.await([](StartUpHandOver::Stage s) {
+        return s != StartUpHandOver::Starting;
+    }) == StartUpHandOver::WorkerHasContext;
+    if (mainWindowKind == WindowKind::Fullscreen) SDL_ShowWindow(mainWindow);
+    handOver.advance(StartUpHandOver::WindowShown);
+    if (worker) SDL_WaitThread(worker, nullptr);
+    // Leaves: the context current here again.
+    SDL_GL_MakeCurrent(mainWindow, renderContext);
+    if (!workerRan) work();
 }
 
 void closeDisplay() {

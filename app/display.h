@@ -16,8 +16,8 @@ extern const char* windowClassName;  // window title
 // capture tool ask for Hidden, which still gets a real GL context.
 enum class WindowKind { Fullscreen, Hidden };
 
-// Opens the window, the GL context and the render target, and sets the projection,
-// viewport and initial GL state. Returns false (after one line on stderr) when no
+// Opens the window (not yet shown: see showWindowWhile), the GL context and the render
+// target, and sets the projection, viewport and initial GL state. Returns false (after one line on stderr) when no
 // usable GL context or render target can be had, and for Fullscreen when no screen can
 // be reached (SDL's offscreen or dummy driver, unless SDL_VIDEODRIVER names it). Leaves the render target bound.
 bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
@@ -28,13 +28,26 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
 // blending off, smooth shading.
 void initGLContext();
 
+// Shows the window and runs `work` meanwhile, with the GL context. Showing a full-screen
+// window can take a while (SDL waits up to 100 ms for a window manager's answer), so the
+// work runs on a thread of its own that holds the context; the context is current on the
+// calling thread again when this returns, and what the work wrote is visible there.
+// Where the context cannot move to another thread, the work runs here after the window
+// is shown. A hidden window stays hidden; its work still runs on the other thread.
+void showWindowWhile(void (*work)());
+
 // Clears to the current clear colour, loads the identity modelview, sets the current
-// colour to opaque white and presents. The screen shows black while set-up runs.
+// colour to opaque white and draws the target into the window; the next swapWindow shows
+// it. The screen shows black while set-up runs. Asks SDL nothing, so it may run in
+// showWindowWhile's work.
 void blankFrame();
 
 // Scales the render target into the window with its 4:3 shape kept and black bars
 // beside it, and swaps. Leaves the render target bound for reading and drawing.
 void presentFrame();
+
+// Shows what was last drawn into the window (the black frame at start-up).
+void swapWindow();
 
 // Releases context and window. Safe after the window was destroyed on a close request.
 void closeDisplay();

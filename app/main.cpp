@@ -10,7 +10,9 @@ int main(int, char**) {
     prefetchAssets();
     if (!openDisplay(windowClassName, screenWidth, screenHeight, 32)) return 1;
     clockSource = platformClockMs;
-    loadDemo();
+    // The window takes a while to show; start-up's GL work is done meanwhile.
+    showWindowWhile(prepareDemo);
+    swapWindow();  // the black frame
     startMusic();
     startClocks();
     runFrameLoop();

@@ -21,6 +21,7 @@
 #include "app/demo.h"
 #include "app/display.h"
 #include "app/timeline.h"
+#include "texture/texture_bank.h"
 #include "tools/capture/benchmark.h"
 #include "tools/capture/capture_music.h"
 #include "tools/capture/contact_sheet.h"
@@ -204,13 +205,16 @@ void planFrames(CaptureRun& run) {
 bool startCapture(CaptureRun& run, std::string* error) {
     const CaptureOptions& o = run.o;
     const Clock::time_point begin = Clock::now();
+    // As the demo does, the pictures are decoded on a thread of their own meanwhile.
+    prefetchStartupTextures();
     if (!openDisplay(windowClassName, screenWidth, screenHeight, 32, WindowKind::Hidden)) {
         *error = "no OpenGL context (see the line above)";
         return false;
     }
     clockSource = virtualClockMs;
     virtualNowMs = 0;
-    loadDemo();
+    // The demo's own start-up, hand-over to a start-up thread and warm-up included.
+    showWindowWhile(prepareDemo);
     std::string musicReason;
     if (!loadCaptureMusic(&musicReason) && !o.benchmark)
         std::fprintf(stderr, "velmora-capture: %s; capturing the silent demo\n", musicReason.c_str());
