@@ -5,6 +5,7 @@
 # start-up frame), their ratio, and the demo's start-up phases. Times run from the
 # process start (an exec wrapper) to the end of each call, stamped by an LD_PRELOAD shim
 # on the SDL and GL calls that begin or end each phase, so the demo is run unchanged.
+# Start-up work that runs on a thread of its own while the window opens is shown as such.
 # Needs a built tree (tools/build.sh), Xvfb and the SDL2 development files.
 # Usage: tools/bench-startup.sh [RUNS [WIDTHxHEIGHT]]   (default 7 runs, 1024x768)
 # BASELINE=path/to/another/velmora times that build too, in the same rounds (for a
@@ -72,30 +73,36 @@ for p in $programs; do
 done
 
 # Phases: each mark's median time, and the median of each run's time since the mark
-# before it. A phase that a run lacks (no such call) is left out.
-order="context display texture-1 texture-2 texture-3 texture-4 texture-5 texture-6 texture-7 texture-8 texture-9 texture-10 swap-1 setups font sound-output music-load swap-2"
+# before it on the same thread (the first mark of the start-up thread counts from the
+# main thread's mark before it). Listed in order of their median times.
 declare -A label=(
-    [context]="window and GL context" [display]="render target and GL set-up" [swap-1]="black start-up frame"
-    [setups]="scene set-ups, line smoothing" [font]="font" [sound-output]="sound output opened"
-    [music-load]="music loaded, playing" [swap-2]="first scene frame"
+    [window]="window (hidden until shown)" [context]="GL context"
+    [display]="render target and GL set-up" [black-drawn]="black frame drawn"
+    [setups]="scene set-ups, line smoothing" [font]="font" [warm-up]="first frame warm-up"
+    [shown]="window shown" [swap-1]="black frame on screen" [sound]="sound initialised"
+    [sound-output]="sound output opened" [music-load]="music loaded, playing"
+    [swap-2]="first scene frame"
 )
 for i in 1 2 3 4 5 6 7 8 9 10; do label[texture-$i]="texture load $i"; done
+# One run's marks as "name ends takes thread", in time order.
+steps() {
+    sort -g -k2 "$1" | awk '{
+        prev = ($3 in last) ? last[$3] : any
+        printf "%s %.2f %.2f %s\n", $1, $2, $2 - prev, $3
+        last[$3] = $2; any = $2
+    }'
+}
 for p in $programs; do
-    echo "${name[$p]} start-up phases (median ms; 'ends at' from process start, 'takes' since the mark before):"
-    printf '  %-32s %9s %9s\n' phase "ends at" takes
-    previous=
-    for m in $order; do
-        ends=$(list $p "$m" | tr ' ' '\n' | grep . | median || true)
-        [ -n "$ends" ] || continue
-        takes=$ends
-        if [ -n "$previous" ]; then
-            takes=$(for i in $(seq "$runs"); do
-                a=$(mark "$previous" "$tmp/$p.$i")
-                b=$(mark "$m" "$tmp/$p.$i")
-                [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" 'BEGIN { print b - a }'
-            done | median)
-        fi
-        printf '  %-32s %9.1f %9.1f\n' "${label[$m]}" "$ends" "$takes"
-        previous=$m
+    for i in $(seq "$runs"); do steps "$tmp/$p.$i" >"$tmp/$p.$i.steps"; done
+    echo "${name[$p]} start-up phases (median ms; 'ends at' from process start, 'takes' since the mark before on its thread):"
+    printf '  %-32s %9s %9s  %s\n' phase "ends at" takes thread
+    names=$(cat "$tmp/$p".*.steps | awk '{ print $1 }' | sort -u)
+    for m in $names; do
+        ends=$(cat "$tmp/$p".*.steps | awk -v n="$m" '$1 == n { print $2 }' | median)
+        takes=$(cat "$tmp/$p".*.steps | awk -v n="$m" '$1 == n { print $3 }' | median)
+        thread=$(cat "$tmp/$p".*.steps | awk -v n="$m" '$1 == n { t = $4 } END { print t == "main" ? "main" : "start-up" }')
+        printf '%s %s %s %s\n' "$m" "$ends" "$takes" "$thread"
+    done | sort -g -k2 | while read -r m ends takes thread; do
+        printf '  %-32s %9.1f %9.1f  %s\n' "${label[$m]:-$m}" "$ends" "$takes" "$thread"
     done
 done

@@ -1,14 +1,17 @@
 // LD_PRELOAD shim for start-up timing: stamps, in ms since VELMORA_BENCH_T0_NS (set by
 // launch), the calls that mark the demo's start-up phases, and after swap number
-// VELMORA_BENCH_SWAPS writes one "name ms" line per mark to VELMORA_BENCH_OUT and ends
-// the process at once. The demo itself is not changed: the marks are SDL and GL calls
-// it makes anyway (context, texture filters, swaps, line-smoothing hint, audio set-up).
+// VELMORA_BENCH_SWAPS writes one "name ms thread" line per mark to VELMORA_BENCH_OUT
+// (thread: main, or other for start-up work on a thread of its own) and ends the process
+// at once. The demo itself is not changed: the marks are SDL and GL calls it makes anyway
+// (window, context, texture filters, the first blit, hints, the warm-up's attribute
+// push, swaps, audio set-up).
 #define _GNU_SOURCE
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,10 +21,13 @@ static struct {
     const char* name;
     int index;  // 0: none, else printed as name-index
     double ms;
+    int main;   // stamped on the process's main thread
 } marks[MAX_MARKS];
 static int markCount = 0;
 static int swaps = 0;
 static int textures = 0;
+static int blits = 0;
+static int warmUpOpen = 0, warmUpSeen = 0;
 static int playMarked = 0;
 
 static double nowMs(void) {
@@ -35,24 +41,29 @@ static double nowMs(void) {
     return ((long long)t.tv_sec * 1000000000LL + t.tv_nsec - t0) / 1e6;
 }
 
+// Marks come from two threads at most, never at the same call; the slot is still taken
+// atomically.
 static void mark(const char* name, int index) {
-    if (markCount < MAX_MARKS) {
-        marks[markCount].name = name;
-        marks[markCount].index = index;
-        marks[markCount].ms = nowMs();
-        ++markCount;
+    const int slot = __atomic_fetch_add(&markCount, 1, __ATOMIC_RELAXED);
+    if (slot < MAX_MARKS) {
+        marks[slot].name = name;
+        marks[slot].index = index;
+        marks[slot].ms = nowMs();
+        marks[slot].main = gettid() == getpid();
     }
 }
 
 static void finish(void) {
     const char* path = getenv("VELMORA_BENCH_OUT");
     FILE* out = path ? fopen(path, "w") : stderr;
+    const int count = markCount < MAX_MARKS ? markCount : MAX_MARKS;
     if (out) {
-        for (int i = 0; i < markCount; ++i) {
+        for (int i = 0; i < count; ++i) {
+            const char* thread = marks[i].main ? "main" : "other";
             if (marks[i].index)
-                fprintf(out, "%s-%d %.2f\n", marks[i].name, marks[i].index, marks[i].ms);
+                fprintf(out, "%s-%d %.2f %s\n", marks[i].name, marks[i].index, marks[i].ms, thread);
             else
-                fprintf(out, "%s %.2f\n", marks[i].name, marks[i].ms);
+                fprintf(out, "%s %.2f %s\n", marks[i].name, marks[i].ms, thread);
         }
         fclose(out);
     }
@@ -61,10 +72,22 @@ static void finish(void) {
 
 #define NEXT(type, name) ((type)dlsym(RTLD_NEXT, name))
 
+SDL_Window* SDL_CreateWindow(const char* title, int x, int y, int w, int h, Uint32 flags) {
+    SDL_Window* window = NEXT(SDL_Window* (*)(const char*, int, int, int, int, Uint32),
+                              "SDL_CreateWindow")(title, x, y, w, h, flags);
+    mark("window", 0);
+    return window;
+}
+
 SDL_GLContext SDL_GL_CreateContext(SDL_Window* window) {
     SDL_GLContext context = NEXT(SDL_GLContext (*)(SDL_Window*), "SDL_GL_CreateContext")(window);
     mark("context", 0);
     return context;
+}
+
+void SDL_ShowWindow(SDL_Window* window) {
+    NEXT(void (*)(SDL_Window*), "SDL_ShowWindow")(window);
+    mark("shown", 0);
 }
 
 void SDL_GL_SwapWindow(SDL_Window* window) {
@@ -72,6 +95,23 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
     mark("swap", ++swaps);
     const char* limit = getenv("VELMORA_BENCH_SWAPS");
     if (swaps >= (limit ? atoi(limit) : 2)) finish();
+}
+
+// The demo fetches glBlitFramebuffer through SDL; the first blit draws the black frame.
+static void (*realBlit)(GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum);
+static void blit(GLint a, GLint b, GLint c, GLint d, GLint e, GLint f, GLint g, GLint h,
+                 GLbitfield mask, GLenum filter) {
+    realBlit(a, b, c, d, e, f, g, h, mask, filter);
+    if (++blits == 1) mark("black-drawn", 0);
+}
+
+void* SDL_GL_GetProcAddress(const char* name) {
+    void* address = NEXT(void* (*)(const char*), "SDL_GL_GetProcAddress")(name);
+    if (address && strcmp(name, "glBlitFramebuffer") == 0) {
+        realBlit = address;
+        return (void*)blit;
+    }
+    return address;
 }
 
 void glGenTextures(GLsizei n, GLuint* names) {
@@ -90,8 +130,30 @@ void glHint(GLenum target, GLenum mode) {
     if (target == GL_LINE_SMOOTH_HINT) mark("setups", 0);
 }
 
+// The first frame's warm-up brackets its drawing with a push of every attribute; the
+// push ends the font, and the pop that empties the stack again ends the warm-up.
+void glPushAttrib(GLbitfield mask) {
+    if (mask == GL_ALL_ATTRIB_BITS && !warmUpSeen) {
+        warmUpSeen = warmUpOpen = 1;
+        mark("font", 0);
+    }
+    NEXT(void (*)(GLbitfield), "glPushAttrib")(mask);
+}
+
+void glPopAttrib(void) {
+    NEXT(void (*)(void), "glPopAttrib")();
+    if (warmUpOpen) {
+        GLint depth = 1;
+        glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &depth);
+        if (depth == 0) {
+            warmUpOpen = 0;
+            mark("warm-up", 0);
+        }
+    }
+}
+
 int SDL_InitSubSystem(Uint32 flags) {
-    if (flags & SDL_INIT_AUDIO) mark("font", 0);
+    if (flags & SDL_INIT_AUDIO) mark("sound", 0);
     return NEXT(int (*)(Uint32), "SDL_InitSubSystem")(flags);
 }
 
