@@ -9,7 +9,8 @@
 # Needs a built tree (tools/build.sh), Xvfb and the SDL2 development files.
 # Usage: tools/bench-startup.sh [RUNS [WIDTHxHEIGHT]]   (default 7 runs, 1024x768)
 # BASELINE=path/to/another/velmora times that build too, in the same rounds (for a
-# before-and-after comparison on one machine at one time).
+# before-and-after comparison on one machine at one time). WINDOW_MANAGER=openbox (or
+# another) runs a window manager on the server, as a desktop has.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-7}
@@ -18,6 +19,7 @@ src=$root/tools/bench_startup
 tmp=$(mktemp -d)
 xpid=
 cleanup() {
+    [ -n "${wmpid:-}" ] && kill "$wmpid" 2>/dev/null
     [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
     rm -rf "$tmp"
 }
@@ -32,6 +34,14 @@ xpid=$!
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 [ -s "$tmp/display" ] || { echo "Xvfb did not start"; cat "$tmp/xvfb.log"; exit 1; }
 export DISPLAY=:$(cat "$tmp/display")
+# WINDOW_MANAGER=COMMAND runs that window manager on the server first (as on a desktop,
+# where one answers the full-screen request; without one SDL waits up to 100 ms for it).
+wmpid=
+if [ -n "${WINDOW_MANAGER:-}" ]; then
+    $WINDOW_MANAGER >"$tmp/wm.log" 2>&1 &
+    wmpid=$!
+    sleep 1
+fi
 export SDL_AUDIODRIVER=dummy
 
 # One run: PROGRAM, swaps to wait for, output file; in data/, as the demo runs.
@@ -59,7 +69,7 @@ list() {  # PREFIX NAME: that mark in every run, space-separated
 }
 
 bare=$(list bare swap-1 | tr ' ' '\n' | grep . | median)
-echo "Start-up on Xvfb ${screen}, SDL_AUDIODRIVER=dummy, $runs runs each, median (ms from process start):"
+echo "Start-up on Xvfb ${screen}${WINDOW_MANAGER:+ with $WINDOW_MANAGER}, SDL_AUDIODRIVER=dummy, $runs runs each, median (ms from process start):"
 echo "  bare window, first swap:          $bare   (runs: $(list bare swap-1))"
 programs="demo"
 [ -n "$baseline" ] && programs="base demo"
