@@ -130,10 +130,11 @@ void glHint(GLenum target, GLenum mode) {
     if (target == GL_LINE_SMOOTH_HINT) mark("setups", 0);
 }
 
-// The first frame's warm-up brackets its drawing with a push of every attribute; the
-// push ends the font, and the pop that empties the stack again ends the warm-up.
+// The first frame's warm-up, before the music starts, brackets its drawing with a push
+// of every attribute; the push ends the font, and the pop that empties the stack again
+// ends the warm-up. (Builds without a warm-up may push every attribute in their frames.)
 void glPushAttrib(GLbitfield mask) {
-    if (mask == GL_ALL_ATTRIB_BITS && !warmUpSeen) {
+    if (mask == GL_ALL_ATTRIB_BITS && !warmUpSeen && !playMarked) {
         warmUpSeen = warmUpOpen = 1;
         mark("font", 0);
     }
