@@ -17,9 +17,10 @@ extern const char* windowClassName;  // window title
 enum class WindowKind { Fullscreen, Hidden };
 
 // Opens the window (not yet shown: see showWindowWhile), the GL context and the render
-// target, and sets the projection, viewport and initial GL state. Returns false (after one line on stderr) when no
-// usable GL context or render target can be had, and for Fullscreen when no screen can
-// be reached (SDL's offscreen or dummy driver, unless SDL_VIDEODRIVER names it). Leaves the render target bound.
+// target, and sets the projection, viewport and initial GL state. Returns false (after
+// one line on stderr) when no usable GL context or render target can be had, and for
+// Fullscreen when no screen can be reached (SDL's offscreen or dummy driver, unless
+// SDL_VIDEODRIVER names it). Leaves the render target bound.
 bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
                  WindowKind kind = WindowKind::Fullscreen);
 
