@@ -6,9 +6,11 @@
 # stops the server, and then gives per server the offset of each click (the first frame
 # whose music level shows it, against the moment it left the sink) and their median and
 # spread. The last line sums up every server measured. Exit status 0 when every server
-# was measured and met the goal (median |offset| 15 ms, no click beyond 30 ms); 77 when
-# no sound server is installed, or when a server missed it only in a run that the
-# machine's load disturbed (the player stalled or the server dropped out at a click).
+# was measured and met the goal (median |offset| 15 ms, no click beyond 30 ms); 1 when a
+# run that nothing disturbed missed it; otherwise 77 (skipped, with the reason) when a
+# server is not installed, would not start or refused the stream, or missed the goal
+# only in a run that the machine's load disturbed (the player stalled, the server
+# dropped out or the sink's clock stepped at a click).
 # Usage: tools/av-sync.sh [--server pulseaudio|pipewire|pipewire-native|all] [--build DIR]
 #        [--keep DIR] [--demo]
 # all: pulseaudio and pipewire, through SDL's default driver. The player is a probe that
@@ -63,7 +65,8 @@ if [ -n "$demo" ]; then
     export DISPLAY=:$(cat "$work/display")
 fi
 
-# Plays the click track and logs the frames into DIR/frames.log.
+# Plays the click track and logs the frames into DIR/frames.log. Status 3 when the
+# server refused the stream.
 play() {  # DIR
     if [ -z "$demo" ]; then
         "$tool" play "$work/clicks.mp3" "$1/frames.log" 2>"$1/play.log"
@@ -84,6 +87,7 @@ play() {  # DIR
     done
     kill $player 2>/dev/null
     wait $player
+    grep -q 'no audio output' "$1/play.log" && return 3
     [ -s "$1/frames.log" ]
 }
 
@@ -99,6 +103,7 @@ waitPulse() {
 # Everything a server needs lives under its own runtime folder, so that nothing else on
 # the machine finds it and it finds nothing else.
 measured=()
+unmeasured=()  # "server: why", for a server this machine could not give a run
 for server in $servers; do
     dir=$work/$server
     mkdir -p "$dir/run"
@@ -108,18 +113,18 @@ for server in $servers; do
     mine=()
     case $server in
         pulseaudio)
-            command -v pulseaudio >/dev/null || { echo "$server: not installed"; continue; }
+            command -v pulseaudio >/dev/null || { unmeasured+=("$server: not installed"); continue; }
             pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$dir/server.log" \
                 -L module-native-protocol-unix -L "module-null-sink sink_name=avsync" 2>>"$dir/server.log" &
             mine+=($!)
-            waitPulse || { echo "$server: did not start (see $dir/server.log)"; kill "${mine[@]}"; continue; }
+            waitPulse || { unmeasured+=("$server: did not start"); kill "${mine[@]}" 2>/dev/null; continue; }
             ;;
         pipewire|pipewire-native)
             # pipewire-native: the same server, but SDL's own PipeWire client instead of
             # its Pulse client (SDL picks the Pulse client by default).
             [ $server = pipewire-native ] && export SDL_AUDIODRIVER=pipewire
             for c in pipewire pipewire-pulse wireplumber dbus-daemon; do
-                command -v $c >/dev/null || { echo "$server: $c not installed"; continue 2; }
+                command -v $c >/dev/null || { unmeasured+=("$server: $c not installed"); continue 2; }
             done
             # The session manager wants a session bus; a private one serves.
             dbus-daemon --session --address="unix:path=$dir/run/bus" --nofork --nopidfile >"$dir/dbus.log" 2>&1 &
@@ -133,7 +138,7 @@ for server in $servers; do
             mine+=($!)
             pipewire-pulse >"$dir/pulse.log" 2>&1 &
             mine+=($!)
-            waitPulse || { echo "$server: did not start (see $dir/*.log)"; kill "${mine[@]}"; continue; }
+            waitPulse || { unmeasured+=("$server: did not start"); kill "${mine[@]}" 2>/dev/null; continue; }
             pactl load-module module-null-sink sink_name=avsync >/dev/null
             sleep 0.5
             pactl set-default-sink avsync 2>/dev/null
@@ -147,7 +152,7 @@ for server in $servers; do
     # the sink's sample clock and the recording.
     rate=$(pactl list short sinks | awk '$2 == "avsync" { sub("Hz", "", $6); print $6 }')
     if [ -z "$rate" ]; then
-        echo "$server: no null sink"
+        unmeasured+=("$server: no null sink")
     else
         echo "$rate" >"$dir/sink-rate"
         mkfifo "$dir/monitor.fifo"
@@ -163,20 +168,34 @@ for server in $servers; do
         # What the server says about its own latency while the clicks play.
         latency=$(pactl list sinks | awk '/^Sink #/ { ours = 0 } /Name: avsync$/ { ours = 1 } ours && /Latency:/ { sub(/^[ \t]*/, ""); print; exit }')
         echo "av-sync: $server sink ${latency:-latency unknown}"
-        wait "$player" || echo "$server: play failed: $(cat "$dir/play.log")"
+        wait "$player"
+        status=$?
         sleep 0.3
         kill "$recorder" 2>/dev/null
         wait "$recorder" "$stamper" 2>/dev/null
-        measured+=("$server" "$dir")
+        if [ $status -eq 3 ]; then
+            unmeasured+=("$server: refused the stream ($(tail -n 1 "$dir/play.log"))")
+        else
+            [ $status -eq 0 ] || echo "$server: play failed: $(cat "$dir/play.log")"
+            measured+=("$server" "$dir")
+        fi
     fi
     kill "${mine[@]}" 2>/dev/null
     wait "${mine[@]}" 2>/dev/null
     unset DBUS_SESSION_BUS_ADDRESS
 done
 echo "av-sync: machine: $(load) at the end"
-[ ${#measured[@]} -gt 0 ] || { echo "av-sync: no server could be measured"; exit 1; }
+for why in "${unmeasured[@]}"; do echo "av-sync: not measured: $why"; done
+if [ ${#measured[@]} -eq 0 ]; then
+    echo "av-sync: no server could be measured"
+    exit 77
+fi
 # The probe paces its frames at 2 ms: a click first shown after a wait of over 10 ms
 # measures the scheduler on a loaded machine. The demo's frame time is its own.
 stall=(--stall-ms 10)
 [ -n "$demo" ] && stall=()
 "$tool" analyse "$work/clicks.mp3" "${stall[@]}" "${measured[@]}"
+status=$?
+# A server that could not be measured leaves the check unfinished, not failed.
+[ $status -eq 0 ] && [ ${#unmeasured[@]} -gt 0 ] && status=77
+exit $status

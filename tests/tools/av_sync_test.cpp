@@ -49,6 +49,39 @@ TEST(AvSyncSinkClock, ShowsARecordingThatLostFramesAsDrift) {
     EXPECT_EQ(fitSinkClock({}, RATE).blockFrames, 0);
 }
 
+TEST(AvSyncSinkClock, TimesEachFrameByTheClockAroundItThroughLostFrames) {
+    const std::vector<ChunkStamp> sink = stampedReads(2000, 1e6, 300, 30);
+    // The ten blocks after read 1000 never arrive (a recorder overrun): later recording
+    // frames are that much further into the sink's playing than their index says.
+    const int64_t lostAt = sink[1000].endFrame, lost = 10 * BLOCK;
+    std::vector<ChunkStamp> stamps(sink.begin(), sink.begin() + 1001);
+    for (size_t i = 1011; i < sink.size(); ++i) stamps.push_back({sink[i].timeNs, sink[i].endFrame - lost});
+    const int64_t window = RATE / 4;
+    for (int64_t frame : {int64_t(10 * BLOCK), lostAt - 3 * BLOCK, lostAt - window / 2, lostAt + 5 * BLOCK}) {
+        const int64_t truth = frame <= lostAt ? frame : frame + lost;
+        EXPECT_NEAR(playedAtNs(stamps, RATE, BLOCK, frame, window), ORIGIN_NS + double(truth) * 1e9 / RATE, 2e5)
+            << "frame " << frame;
+    }
+    EXPECT_EQ(playedAtNs(stamps, RATE, BLOCK, stamps.back().endFrame + 1, window), 0.0);
+
+    // One step, where the frames went missing; the reader's 30-block stall before it
+    // only delays reads and is no step.
+    const std::vector<ClockStep> steps = findClockSteps(stamps, RATE, window, 2e6);
+    ASSERT_EQ(steps.size(), 1u);
+    EXPECT_NEAR(steps[0].stepNs, double(lost) * 1e9 / RATE, 2e5);
+    EXPECT_LE(std::llabs(steps[0].frame - lostAt), window);
+}
+
+TEST(AvSyncSinkClock, ASteadySinkOffItsRateHasNoSteps) {
+    // A sink playing 0.2 ms per second slow, as PulseAudio's null sink does, read with
+    // 3 ms of jitter: its envelope creeps but never steps, and a frame is timed right.
+    std::vector<ChunkStamp> stamps = stampedReads(4000, 3e6, 0, 0);
+    for (ChunkStamp& s : stamps) s.timeNs = int64_t(ORIGIN_NS + (double(s.timeNs) - ORIGIN_NS) * 1.0002);
+    EXPECT_TRUE(findClockSteps(stamps, RATE, RATE / 4, 2e6).empty());
+    const int64_t frame = 3000 * BLOCK;
+    EXPECT_NEAR(playedAtNs(stamps, RATE, BLOCK, frame, RATE / 4), ORIGIN_NS + double(frame) * 1.0002e9 / RATE, 2e5);
+}
+
 TEST(AvSyncOnsets, OneOnsetPerClickAtItsFirstLoudSample) {
     std::vector<float> mono(20000, 0.01f);  // a floor of noise below the threshold
     for (int start : {1000, 9000, 15000})

@@ -3,7 +3,8 @@
 //   av-sync track OUT.mp3          writes the click test track, prints its frame count
 //   av-sync play TRACK.mp3 LOG     plays it through the demo's music player on SDL's
 //                                  default output and logs its frames as the demo does
-//                                  with VELMORA_FRAME_LOG
+//                                  with VELMORA_FRAME_LOG; status 3 when the output
+//                                  (the sound server) would not take the stream
 //   av-sync stamp OUT              stores float mono samples from stdin (a recorder's
 //                                  output) in OUT.raw and when each read arrived in
 //                                  OUT.stamps
@@ -28,6 +29,8 @@
 #include "tools/make_assets/encode.h"
 
 namespace {
+
+constexpr int NO_OUTPUT = 3;  // play's status when the server refused the stream
 
 int fail(const std::string& what) {
     std::fprintf(stderr, "av-sync: %s\n", what.c_str());
@@ -60,7 +63,7 @@ int writeTrack(const std::string& path) {
 int play(const std::string& trackPath, const std::string& logPath) {
     std::FILE* log = std::fopen(logPath.c_str(), "w");
     if (!log) return fail("cannot write " + logPath);
-    if (!musicPlayer.initMusic()) return fail("no sound output");
+    if (!musicPlayer.initMusic()) return fail("no sound output"), NO_OUTPUT;
     if (!musicPlayer.loadStream(0, trackPath.c_str())) return fail("cannot load " + trackPath);
     const MusicTrack* track = musicPlayer.track(0);
     const int64_t endFrame = track->frameCount + MUSIC_RATE / 2;
@@ -190,10 +193,11 @@ enum class RunResult { Met, Missed, Disturbed, Incomplete };
 
 // Prints one server's clicks; adds its offsets (ms, picture minus sound) to `all`. A
 // click whose showing frame came more than `stallMs` after the frame before (0: not
-// judged), or that the sink played more than 20 ms later than the track's spacing from
-// the click before (the server dropped out in between), says more about a loaded
-// machine than about the heard position; it is counted and marked. A run that misses
-// the goal with such clicks is Disturbed rather than Missed.
+// judged), that the sink played more than 20 ms later than the track's spacing from
+// the click before (the server dropped out in between), or that the recording shows
+// near a step of the sink's clock (the recorder lost frames there), says more about a
+// loaded machine than about the heard position; it is counted and marked. A run that
+// misses the goal with such clicks is Disturbed rather than Missed.
 RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks, double stallMs,
                      std::vector<double>& all) {
     const SinkClock clock = fitSinkClock(run.stamps, run.sinkRate);
@@ -212,6 +216,14 @@ RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks
         std::printf("%s: no click reached the sink\n", run.name.c_str());
         return RunResult::Incomplete;
     }
+    // Each click is timed by the sink clock of the quarter second after it. A steady
+    // sink's envelope moves well under 0.1 ms from one quarter second to the next; a
+    // step of 2 ms is a fraction of the smallest block a recorder can lose (5 ms).
+    const int64_t window = run.sinkRate / 4;
+    const std::vector<ClockStep> steps = findClockSteps(run.stamps, run.sinkRate, window, 2e6);
+    for (const ClockStep& step : steps)
+        std::printf("  sink clock steps %+.1f ms at %.3f s of the recording\n", step.stepNs / 1e6,
+                    double(step.frame) / run.sinkRate);
     std::vector<double> offsets;
     double worstGap = 0.0;
     size_t disturbed = 0;
@@ -223,7 +235,9 @@ RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks
             offsets.push_back(300.0);
             continue;
         }
-        const double soundNs = clock.originNs + double(heard[k]) * 1e9 / run.sinkRate;
+        const double soundNs = playedAtNs(run.stamps, run.sinkRate, clock.blockFrames, heard[k], window);
+        bool clockStepped = false;
+        for (const ClockStep& step : steps) clockStepped = clockStepped || std::llabs(step.frame - heard[k]) <= window;
         char gap[64] = "";
         if (k > 0 && heard[k - 1] >= 0) {
             // The sink must play the clicks as far apart as the track has them: an
@@ -241,7 +255,7 @@ RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks
         if (i < 0) {
             std::printf("  click %2zu at %7.3f s: no frame showed it within 300 ms%s\n", k,
                         double(clicks[k].onset) / MUSIC_RATE, gap);
-            disturbed += droppedOut;
+            disturbed += droppedOut || clockStepped;
             all.push_back(300.0);
             offsets.push_back(300.0);
             continue;
@@ -250,11 +264,12 @@ RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks
         const double step = double(run.frames[size_t(i)].timeNs - run.frames[size_t(i) - 1].timeNs) / 1e6;
         const bool stalled = stallMs > 0 && step > stallMs;
         std::printf("  click %2zu at %7.3f s: offset %+6.1f ms (frame step %.1f ms, heard frame %+5lld against the "
-                    "onset%s)%s%s\n",
+                    "onset%s)%s%s%s\n",
                     k, double(clicks[k].onset) / MUSIC_RATE, offset, step,
                     static_cast<long long>(run.frames[size_t(i)].heard - clicks[k].onset), gap,
-                    stalled ? " [player stalled]" : "", droppedOut ? " [server dropped out]" : "");
-        disturbed += stalled || droppedOut;
+                    stalled ? " [player stalled]" : "", droppedOut ? " [server dropped out]" : "",
+                    clockStepped ? " [sink clock stepped]" : "");
+        disturbed += stalled || droppedOut || clockStepped;
         offsets.push_back(offset);
         all.push_back(offset);
     }

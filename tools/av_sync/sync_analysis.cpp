@@ -36,6 +36,34 @@ SinkClock fitSinkClock(const std::vector<ChunkStamp>& stamps, int rate) {
     return clock;
 }
 
+double playedAtNs(const std::vector<ChunkStamp>& stamps, int rate, int64_t blockFrames, int64_t frame,
+                  int64_t windowFrames) {
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const ChunkStamp& s : stamps)
+        if (s.endFrame >= frame && s.endFrame <= frame + windowFrames)
+            lowest = std::min(lowest, double(s.timeNs) - double(s.endFrame) * 1e9 / rate);
+    if (std::isinf(lowest)) return 0.0;
+    return lowest + double(blockFrames + frame) * 1e9 / rate;
+}
+
+std::vector<ClockStep> findClockSteps(const std::vector<ChunkStamp>& stamps, int rate, int64_t windowFrames,
+                                      double thresholdNs) {
+    std::vector<ClockStep> steps;
+    if (windowFrames <= 0 || rate <= 0) return steps;
+    double previous = std::numeric_limits<double>::infinity();
+    size_t i = 0;
+    while (i < stamps.size()) {
+        const int64_t window = stamps[i].endFrame / windowFrames;
+        double lowest = std::numeric_limits<double>::infinity();
+        for (; i < stamps.size() && stamps[i].endFrame / windowFrames == window; ++i)
+            lowest = std::min(lowest, double(stamps[i].timeNs) - double(stamps[i].endFrame) * 1e9 / rate);
+        if (!std::isinf(previous) && std::fabs(lowest - previous) > thresholdNs)
+            steps.push_back({window * windowFrames, lowest - previous});
+        previous = lowest;
+    }
+    return steps;
+}
+
 std::vector<int64_t> findOnsets(const std::vector<float>& mono, float threshold, int64_t gap) {
     std::vector<int64_t> onsets;
     int64_t next = 0;

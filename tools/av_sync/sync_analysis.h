@@ -27,6 +27,27 @@ struct SinkClock {
 };
 SinkClock fitSinkClock(const std::vector<ChunkStamp>& stamps, int rate);
 
+// When frame `frame` of the recording played (ns, monotonic clock): the same envelope as
+// fitSinkClock's, taken only over the reads that returned frames `frame` to
+// `frame + windowFrames`. Local, so that a recording that lost frames earlier (a
+// recorder overrun on a loaded machine steps the envelope by whole blocks) or a sink
+// clock a little off its nominal rate does not move it; a loss later than the window
+// does not either, since it only raises the envelope. 0 when no read is in the window.
+double playedAtNs(const std::vector<ChunkStamp>& stamps, int rate, int64_t blockFrames, int64_t frame,
+                  int64_t windowFrames);
+
+// A jump of the sink clock as the recording shows it: the envelope over the reads of
+// one window of `windowFrames` differs from the previous window's by `stepNs`
+// (positive: frames went missing). Recording frame where the later window starts.
+struct ClockStep {
+    int64_t frame;
+    double stepNs;
+};
+// Every step of more than `thresholdNs` between consecutive windows. A steady sink
+// moves its envelope by its rate error only (PulseAudio's null sink: 0.2 ms per second).
+std::vector<ClockStep> findClockSteps(const std::vector<ChunkStamp>& stamps, int rate, int64_t windowFrames,
+                                      double thresholdNs);
+
 // Frames where |sample| first reaches `threshold`, at least `gap` frames after the
 // previous onset.
 std::vector<int64_t> findOnsets(const std::vector<float>& mono, float threshold, int64_t gap);
