@@ -1,4 +1,6 @@
-// SDL audio output for the music: the device, its callback and the published hand-over.
+// The sound output for the music: libpulse where a Pulse server answers, SDL audio
+// otherwise; SDL's device, its callback and the published hand-over, and the heard
+// position over either. Owns which output is open and the pause.
 #include "audio/sound_device.h"
 
 #include <SDL.h>
@@ -7,11 +9,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+
+#include "audio/heard_position.h"
+#include "audio/pulse_output.h"
 
 namespace {
 
 constexpr int OUTPUT_CHANNELS = 2;
+
+enum class Output { None, Sdl, Pulse };
+Output output = Output::None;
 
 SDL_AudioDeviceID device = 0;
 int bufferFrames = 0;   // frames per callback
@@ -36,6 +46,7 @@ std::atomic<int64_t> callbackMaxNs{0};
 // Main thread only.
 const MusicTrack* playing = nullptr;
 int64_t lastHeard = 0;
+bool paused = false;
 
 void publishHandOver(int64_t frame, int64_t timeNs) {
     // Release on the data keeps the odd sequence ahead of them; release on the final
@@ -108,12 +119,28 @@ int64_t soundClockNs() {
 }
 
 bool openSoundDevice(int frames, std::string* reason) {
-    if (device) return true;
+    if (output != Output::None) return true;
+    playing = nullptr;
+    paused = false;
+    // A Pulse server reports its latency and playback time; SDL's client does not. SDL's
+    // output serves everything else, and whoever names an SDL driver gets it.
+    std::string pulseFailure;
+    const char* sdlDriver = std::getenv("SDL_AUDIODRIVER");
+    if (!sdlDriver || !*sdlDriver) {
+        // Two buffers in all, the server's and its sink's: what SDL's Pulse client kept.
+        if (openPulseOutput(2 * frames, &pulseFailure)) {
+            output = Output::Pulse;
+            bufferFrames = frames;
+            return true;
+        }
+        pulseFailure = " (" + pulseFailure + ")";
+    }
     silenceAlsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
+        if (reason) *reason = std::string("no audio output: ") + SDL_GetError() + pulseFailure;
         return false;
     }
+    output = Output::Sdl;
     SDL_AudioSpec want;
     SDL_zero(want);
     want.freq = MUSIC_RATE;
@@ -123,7 +150,6 @@ bool openSoundDevice(int frames, std::string* reason) {
     want.callback = audioCallback;
     sourceTrack = nullptr;
     sourcePosition = 0;
-    playing = nullptr;
     callbackCalls = 0;
     callbackTotalNs = 0;
     callbackMaxNs = 0;
@@ -132,8 +158,9 @@ bool openSoundDevice(int frames, std::string* reason) {
     // always sees this exact format and buffer size. The device opens paused.
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (!device) {
-        if (reason) *reason = std::string("no audio output: ") + SDL_GetError();
+        if (reason) *reason = std::string("no audio output: ") + SDL_GetError() + pulseFailure;
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        output = Output::None;
         return false;
     }
     bufferFrames = have.samples;
@@ -143,28 +170,44 @@ bool openSoundDevice(int frames, std::string* reason) {
 }
 
 void closeSoundDevice() {
-    if (!device) return;
-    SDL_CloseAudioDevice(device);  // joins the audio thread
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (output == Output::Pulse) closePulseOutput();  // joins the main loop thread
+    if (device) {
+        SDL_CloseAudioDevice(device);  // joins the audio thread
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    output = Output::None;
     device = 0;
     bufferFrames = 0;
     latencyFrames = 0;
     sourceTrack = nullptr;
     playing = nullptr;
+    paused = false;
 }
 
-bool soundDeviceOpen() { return device != 0; }
+bool soundDeviceOpen() { return output != Output::None; }
 
 const char* soundDriverName() {
+    if (output == Output::Pulse) return "libpulse";
     const char* name = device ? SDL_GetCurrentAudioDriver() : nullptr;
     return name ? name : "none";
 }
 
 int soundBufferFrames() { return bufferFrames; }
 
-int soundLatencyFrames() { return latencyFrames; }
+int soundLatencyFrames() {
+    if (output != Output::Pulse) return latencyFrames;
+    const int64_t reported = pulsePlayback().latencyFrames;
+    return reported > 0 ? int(reported) : 2 * bufferFrames;
+}
 
 void playSound(const MusicTrack* track, int64_t startFrame) {
+    if (output == Output::Pulse) {
+        setPulseSource(track, startFrame);
+        const PulsePlayback now = pulsePlayback();
+        playing = track;
+        lastHeard = heardFrameAt(now.timing, now.writtenFrame, soundClockNs(), MUSIC_RATE, INT64_MIN);
+        return;
+    }
     if (!device) return;
     SDL_LockAudioDevice(device);
     sourceTrack = track;
@@ -176,16 +219,44 @@ void playSound(const MusicTrack* track, int64_t startFrame) {
 }
 
 void stopSound() {
-    if (!device) return;
-    SDL_LockAudioDevice(device);
-    sourceTrack = nullptr;
-    SDL_UnlockAudioDevice(device);
+    if (output == Output::Pulse) setPulseSource(nullptr, 0);
+    if (device) {
+        SDL_LockAudioDevice(device);
+        sourceTrack = nullptr;
+        SDL_UnlockAudioDevice(device);
+    }
     playing = nullptr;
 }
+
+void pauseSound(bool pause) {
+    if (output == Output::None || pause == paused) return;
+    if (pause) heardFrame();  // the position that stands while paused
+    paused = pause;
+    if (output == Output::Pulse) {
+        corkPulseOutput(pause);
+        return;
+    }
+    if (pause) {
+        SDL_PauseAudioDevice(device, 1);
+        return;
+    }
+    // SDL played out what it held while paused: what was handed over last is heard
+    // after the usual latency from now, and the position runs on from where it stood.
+    SDL_LockAudioDevice(device);
+    publishHandOver(lastHandOver().frame, soundClockNs());
+    SDL_UnlockAudioDevice(device);
+    SDL_PauseAudioDevice(device, 0);
+}
+
+bool soundPaused() { return paused; }
 
 const MusicTrack* playingTrack() { return playing; }
 
 SoundHandOver lastHandOver() {
+    if (output == Output::Pulse) {
+        const PulsePlayback now = pulsePlayback();
+        return {now.writtenFrame, now.writtenNs};
+    }
     for (;;) {
         const uint32_t before = handOverSequence.load(std::memory_order_acquire);
         // Acquire on the data: a value from a newer write makes `after` see its odd sequence.
@@ -197,17 +268,32 @@ SoundHandOver lastHandOver() {
 }
 
 int64_t heardFrame() {
+    if (paused || output == Output::None) return lastHeard;
+    if (output == Output::Pulse) {
+        // The server's own playback time: its read index less its sink's latency, as of
+        // its newest timing reply, carried on by the time since.
+        const PulsePlayback now = pulsePlayback();
+        lastHeard = heardFrameAt(now.timing, now.writtenFrame, soundClockNs(), MUSIC_RATE, lastHeard);
+        return lastHeard;
+    }
+    // SDL tells nothing of its latency: the newest hand-over is taken to be heard
+    // latencyFrames later, frame by frame at the nominal rate.
     const SoundHandOver handOver = lastHandOver();
-    // Clamped to 0..10 s: enough to pass any buffer, far from overflowing the product below.
-    const int64_t sinceNs = std::clamp<int64_t>(soundClockNs() - handOver.timeNs, 0, 10000000000);
-    int64_t heard = handOver.frame - latencyFrames + sinceNs * MUSIC_RATE / 1000000000;
-    heard = std::min(heard, handOver.frame);
-    heard = std::max(heard, lastHeard);
-    lastHeard = heard;
-    return heard;
+    PlaybackTiming timing;
+    timing.readFrame = handOver.frame;
+    timing.latencyFrames = latencyFrames;
+    timing.stampNs = handOver.timeNs;
+    timing.running = true;
+    lastHeard = heardFrameAt(timing, handOver.frame, soundClockNs(), MUSIC_RATE, lastHeard);
+    return lastHeard;
 }
 
 SoundCallbackCost soundCallbackCost() {
+    if (output == Output::Pulse) {
+        SoundCallbackCost cost;
+        pulseCallbackCost(&cost.calls, &cost.totalNs, &cost.maxNs);
+        return cost;
+    }
     return {callbackCalls.load(std::memory_order_relaxed), callbackTotalNs.load(std::memory_order_relaxed),
             callbackMaxNs.load(std::memory_order_relaxed)};
 }

@@ -132,4 +132,29 @@ TEST_F(DiskDevice, HeardPositionNeverDecreasesAndStaysWithinTwoBuffersOfTheHandO
     EXPECT_GT(previous, track.frameCount / 2);
 }
 
+TEST_F(DiskDevice, PauseHoldsTheHeardPositionAndTheTrackAndResumeRunsOnFromThere) {
+    const MusicTrack track = decodedBeat(0.6);
+    openDisk("device-pause.raw", "5");
+    playSound(&track, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (lastHandOver().frame < 6 * BUFFER && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    pauseSound(true);
+    ASSERT_TRUE(soundPaused());
+    const int64_t held = heardFrame();
+    const int64_t handed = lastHandOver().frame;
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // a dozen buffers' time
+    EXPECT_EQ(heardFrame(), held);
+    EXPECT_EQ(lastHandOver().frame, handed) << "no track frame is handed over while paused";
+    pauseSound(false);
+    EXPECT_FALSE(soundPaused());
+    const int64_t resumed = heardFrame();
+    EXPECT_GE(resumed, held);
+    EXPECT_LE(resumed, handed) << "nothing is skipped over at the resume";
+    while (lastHandOver().frame < handed + 4 * BUFFER && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(lastHandOver().frame, handed + 4 * BUFFER) << "the track goes on after the resume";
+    EXPECT_GT(heardFrame(), resumed);
+}
+
 }  // namespace
