@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/frame_lead.h"
 #include "app/timeline.h"
 #include "audio/music_player.h"
 #include "audio/sound_device.h"
@@ -16,6 +17,11 @@
 
 namespace {
 Sprite letterboxBar;
+
+// From a frame's music level to its presentation, over the recent frames of the frame
+// loop: the level is taken for the moment the frame is seen. Stays empty (no look-ahead)
+// outside the frame loop, in the warm-up and in the capture tool's frames.
+FrameLead frameLead;
 
 // With VELMORA_FRAME_LOG naming a file, one line per presented frame, for measuring the
 // picture against the sound (tools/av-sync.sh): presentation time (ns, the sound
@@ -168,7 +174,7 @@ void renderFrame() {
 }
 
 void drawFrame() {
-    musicLevel = computeMusicLevel(musicPlayer.spectrum());
+    musicLevel = computeMusicLevel(musicPlayer.spectrumAhead(frameLead.estimateNs()));
 
     // Leaves: clear colour opaque white, identity modelview.
     glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
@@ -191,8 +197,10 @@ void runFrameLoop() {
             windowProc(message);
             continue;
         }
+        const int64_t drawnFromNs = soundClockNs();
         renderFrame();
         presentFrame();
+        frameLead.addFrame(soundClockNs() - drawnFromNs);
         if (frameLog) logFrame();
     }
     if (frameLog) std::fclose(frameLog);

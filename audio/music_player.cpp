@@ -196,7 +196,9 @@ void MusicPlayer::stopStream(int slot) {
     playingSlot = -1;
 }
 
-const float* MusicPlayer::spectrum() {
+const float* MusicPlayer::spectrum() { return spectrumAhead(0); }
+
+const float* MusicPlayer::spectrumAhead(int64_t aheadNs) {
     float* values = spectrumUnit.values;
     MusicStream* heard = nullptr;
     int64_t frame = 0;
@@ -206,6 +208,7 @@ const float* MusicPlayer::spectrum() {
     } else if (fftUnit && fftUnit->active && playingSlot >= 0 && playingTrack()) {
         heard = streams[playingSlot];
         frame = heardFrame();
+        if (!soundPaused()) frame += std::clamp<int64_t>(aheadNs, 0, 1000000000) * MUSIC_RATE / 1000000000;
     }
     if (heard) {
         // The analysis window reaches half a window past the frame.

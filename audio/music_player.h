@@ -74,6 +74,10 @@ struct MusicPlayer {
     // stays owned by the player and changes on the next call. While the track still
     // decodes, it waits until the frames the analysis needs are there.
     const float* spectrum();
+    // As spectrum(), for the moment `aheadNs` from now (0..1 s): the spectrum of a frame
+    // that will be on screen that much later. No look-ahead while the sound is paused
+    // or offline (setListeningPosition), so that rendered frames stay as they were.
+    const float* spectrumAhead(int64_t aheadNs);
     // Stops playback, deactivates the spectrum unit and closes the sound output.
     void closeMusic();
     // Frees every slot and prefetch, taking the playing one off the sound output first and

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include "app/demo.h"
+#include "app/frame_lead.h"
 #include "app/timeline.h"
 #include "tests/support/demo_data.h"
 #include "tests/support/gl_test.h"
@@ -50,6 +51,22 @@ TEST(MusicLevel, IsTheMeanOfTheFirstFortyValues) {
     for (int i = 0; i < 40; ++i) spectrum[i] = 0.1f;
     for (int i = 40; i < 512; ++i) spectrum[i] = 1.0f;  // beyond the level's range
     EXPECT_NEAR(computeMusicLevel(spectrum), 0.1f, 1e-6f);
+}
+
+TEST(FrameLead, IsTheMedianOfTheRecentFramesUntouchedByOneStall) {
+    constexpr int64_t MS = 1000000;
+    FrameLead lead;
+    EXPECT_EQ(lead.estimateNs(), 0) << "no look-ahead before the first frame";
+    lead.addFrame(-5 * MS);
+    EXPECT_EQ(lead.estimateNs(), 0) << "a clock that ran back counts as no time";
+    for (int i = 0; i < 5; ++i) lead.addFrame(16 * MS);
+    lead.addFrame(3000 * MS);
+    lead.addFrame(2 * MS);
+    EXPECT_EQ(lead.estimateNs(), 16 * MS);
+    for (int i = 0; i < FrameLead::FRAMES - 1; ++i) lead.addFrame(8 * MS);
+    EXPECT_EQ(lead.estimateNs(), 8 * MS) << "older frames are forgotten";
+    for (int i = 0; i < FrameLead::FRAMES; ++i) lead.addFrame(3000 * MS);
+    EXPECT_EQ(lead.estimateNs(), 100 * MS) << "no frame counts for more than 100 ms";
 }
 
 TEST(WindowMessages, EscapeAndCloseQuitOtherKeysDoNot) {
