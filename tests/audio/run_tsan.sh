@@ -34,5 +34,5 @@ if [ ! -S "$run/pulse/native" ]; then
 fi
 status=0
 "$out/audio_tsan" "$out" pulse || status=$?
-[ $status -eq 77 ] && echo "run_tsan: the libpulse path is not run: the server refused the stream" && status=0
+[ $status -eq 77 ] && echo "run_tsan: the libpulse path is not run: the server refused the stream or never asked for the track" && status=0
 exit $status
