@@ -233,7 +233,7 @@ void setPulseSource(const MusicTrack* track, int64_t startFrame) {
     pa_threaded_mainloop_lock(loop);
     sourceTrack = track;
     sourcePosition = startFrame;
-    trackOffset = startFrame - writtenFrames;
+    if (track) trackOffset = startFrame - writtenFrames;
     pa_threaded_mainloop_unlock(loop);
 }
 

@@ -22,7 +22,8 @@ bool openPulseOutput(int bufferFrames, std::string* reason);
 
 void closePulseOutput();
 
-// Plays `track` from `startFrame` after what the server already holds; null: silence.
+// Plays `track` from `startFrame` after what the server already holds; null: silence
+// from the next write on, the frames counted as before.
 void setPulseSource(const MusicTrack* track, int64_t startFrame);
 
 // Corks (true) or uncorks the stream: the server holds what it has and plays it on later.
