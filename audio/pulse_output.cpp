@@ -15,10 +15,14 @@ namespace {
 constexpr int OUTPUT_CHANNELS = 2;
 constexpr int FRAME_BYTES = OUTPUT_CHANNELS * int(sizeof(float));
 constexpr pa_usec_t CONNECT_TIMEOUT_USEC = 3000000;
+// Timing is asked for at every write and at least this often (us): the server writes
+// nothing while it holds enough, and the heard position must not stand on an old reply.
+constexpr pa_usec_t TIMING_PERIOD_USEC = 20000;
 
 pa_threaded_mainloop* loop = nullptr;
 pa_context* context = nullptr;
 pa_stream* stream = nullptr;
+pa_time_event* timingTimer = nullptr;
 bool timedOut = false;  // the connection's deadline passed
 
 // Under the loop's lock: written by the callbacks and by the main thread holding it.
@@ -91,8 +95,8 @@ void writeRequest(pa_stream* s, size_t bytes, void*) {
         bytes -= size;
     }
     writtenNs = start;
-    // Each write asks for a fresh timing reply, so that a change of the server's
-    // buffering is followed within one request of the server (a few ms to 20 ms).
+    // Each write, and the timer between, asks for a fresh timing reply, so that a
+    // change of the server's buffering is followed within 20 ms and one round trip.
     requestTiming(s);
     if (!copied) return;
     const int64_t spent = soundClockNs() - start;
@@ -102,6 +106,10 @@ void writeRequest(pa_stream* s, size_t bytes, void*) {
 }
 
 void signalLoop(pa_context*, void*) { pa_threaded_mainloop_signal(loop, 0); }
+void timingTick(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void*) {
+    requestTiming(stream);
+    pa_context_rttime_restart(context, event, pa_rtclock_now() + TIMING_PERIOD_USEC);
+}
 void serverInfo(pa_context*, const pa_server_info* info, void* onPipeWire) {
     *static_cast<bool*>(onPipeWire) = info && info->server_name && std::strstr(info->server_name, "PipeWire");
     pa_threaded_mainloop_signal(loop, 0);
@@ -116,6 +124,10 @@ void connectDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, vo
 void release() {
     if (!loop) return;
     pa_threaded_mainloop_lock(loop);
+    if (timingTimer) {
+        pa_threaded_mainloop_get_api(loop)->time_free(timingTimer);
+        timingTimer = nullptr;
+    }
     if (stream) {
         pa_stream_set_write_callback(stream, nullptr, nullptr);
         pa_stream_set_state_callback(stream, nullptr, nullptr);
@@ -217,6 +229,7 @@ bool openPulseOutput(int bufferFrames, std::string* reason) {
         }
         const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
         unreportedFrames = onPipeWire && granted ? int64_t(granted->minreq) / FRAME_BYTES : 0;
+        timingTimer = pa_context_rttime_new(context, pa_rtclock_now() + TIMING_PERIOD_USEC, timingTick, nullptr);
     }
     if (deadline) pa_threaded_mainloop_get_api(loop)->time_free(deadline);
     pa_threaded_mainloop_unlock(loop);
