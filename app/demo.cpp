@@ -26,7 +26,8 @@ FrameLead frameLead;
 // With VELMORA_FRAME_LOG naming a file, one line per presented frame, for measuring the
 // picture against the sound (tools/av-sync.sh): presentation time (ns, the sound
 // layer's clock), music level, heard frame at presentation, newest hand-over frame and
-// its time (ns). Off when unset; flushed every line, so the run may be ended at any time.
+// its time (ns), the output's latency (frames, soundLatencyFrames). Off when unset;
+// flushed every line, so the run may be ended at any time.
 std::FILE* frameLog = nullptr;
 
 void openFrameLog() {
@@ -45,9 +46,9 @@ void logFrame() {
     const int64_t presentedNs = soundClockNs();
     const int64_t heard = soundDeviceOpen() && musicPlayer.playingSlot >= 0 ? heardFrame() : 0;
     const SoundHandOver handOver = lastHandOver();
-    std::fprintf(frameLog, "%lld %.6f %lld %lld %lld\n", static_cast<long long>(presentedNs), musicLevel,
+    std::fprintf(frameLog, "%lld %.6f %lld %lld %lld %d\n", static_cast<long long>(presentedNs), musicLevel,
                  static_cast<long long>(heard), static_cast<long long>(handOver.frame),
-                 static_cast<long long>(handOver.timeNs));
+                 static_cast<long long>(handOver.timeNs), soundLatencyFrames());
     std::fflush(frameLog);
 }
 

@@ -70,8 +70,10 @@ int play(const std::string& trackPath, const std::string& logPath) {
     const int64_t endFrame = track->frameCount + MUSIC_RATE / 2;
     std::vector<LoggedFrame> frames;
     std::vector<SoundHandOver> handOvers;  // the newest hand-over at each frame
+    std::vector<int> latencies;            // the output's latency at each frame
     frames.reserve(size_t(endFrame / MUSIC_RATE + 12) * 600);
     handOvers.reserve(frames.capacity());
+    latencies.reserve(frames.capacity());
 
     musicPlayer.playStream(0, 0);
     const int64_t startNs = soundClockNs();
@@ -86,14 +88,15 @@ int play(const std::string& trackPath, const std::string& logPath) {
         const int64_t heard = heardFrame();
         frames.push_back({now, level, heard});
         handOvers.push_back(lastHandOver());
+        latencies.push_back(soundLatencyFrames());
         if (heard >= endFrame || now > limitNs) break;
     }
     std::fprintf(log, "# driver %s buffer %d latency %d\n", soundDriverName(), soundBufferFrames(),
                  soundLatencyFrames());
     for (size_t i = 0; i < frames.size(); ++i)
-        std::fprintf(log, "%lld %.6f %lld %lld %lld\n", static_cast<long long>(frames[i].timeNs), frames[i].level,
+        std::fprintf(log, "%lld %.6f %lld %lld %lld %d\n", static_cast<long long>(frames[i].timeNs), frames[i].level,
                      static_cast<long long>(frames[i].heard), static_cast<long long>(handOvers[i].frame),
-                     static_cast<long long>(handOvers[i].timeNs));
+                     static_cast<long long>(handOvers[i].timeNs), latencies[i]);
     musicPlayer.stopStream(0);
     musicPlayer.closeMusic();
     return std::fclose(log) == 0 ? 0 : fail("cannot write " + logPath);
@@ -125,6 +128,7 @@ struct ServerRun {
     int latency = 0;  // frames the heard position assumed between hand-over and hearing
     int sinkRate = 0;
     std::vector<LoggedFrame> frames;
+    std::vector<double> latenciesMs;  // the output's latency at each frame, where logged
     std::vector<float> recording;  // mono at sinkRate
     std::vector<ChunkStamp> stamps;
 };
@@ -136,9 +140,17 @@ bool loadRun(const std::string& dir, ServerRun& run, std::string* error) {
     if (std::fscanf(log, "# driver %63s buffer %d latency %d\n", driver, &run.buffer, &run.latency) != 3)
         return std::fclose(log), *error = dir + "/frames.log: no header", false;
     run.driver = driver;
-    long long t, h;
+    long long t, h, handOver, handOverNs;
     float level;
-    while (std::fscanf(log, "%lld %f %lld%*[^\n]\n", &t, &level, &h) == 3) run.frames.push_back({t, level, h});
+    int latency;
+    char line[256];
+    while (std::fgets(line, sizeof line, log)) {
+        const int fields =
+            std::sscanf(line, "%lld %f %lld %lld %lld %d", &t, &level, &h, &handOver, &handOverNs, &latency);
+        if (fields < 3) break;
+        run.frames.push_back({t, level, h});
+        if (fields == 6) run.latenciesMs.push_back(latency * 1000.0 / MUSIC_RATE);
+    }
     std::fclose(log);
 
     std::FILE* rate = std::fopen((dir + "/sink-rate").c_str(), "r");
@@ -215,6 +227,11 @@ RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks
                 run.sinkRate,
                 static_cast<long long>(clock.blockFrames), double(clock.blockFrames) * 1000.0 / run.sinkRate,
                 run.frames.size(), clock.driftNsPerS / 1000.0);
+    if (!run.latenciesMs.empty()) {
+        const auto [least, most] = std::minmax_element(run.latenciesMs.begin(), run.latenciesMs.end());
+        std::printf("%s: output latency %.1f ms median, %.1f to %.1f ms over the run\n", run.name.c_str(),
+                    median(run.latenciesMs), *least, *most);
+    }
     if (heard[0] < 0) {
         std::printf("%s: no click reached the sink\n", run.name.c_str());
         return RunResult::Incomplete;
