@@ -183,6 +183,12 @@ void stopSound() {
     playing = nullptr;
 }
 
+void pauseSound(bool paused) {
+    // SDL stops calling back while the device is paused and feeds the output silence
+    // itself, so the hand-over, and with it the heard position, stands still meanwhile.
+    if (device) SDL_PauseAudioDevice(device, paused ? 1 : 0);
+}
+
 const MusicTrack* playingTrack() { return playing; }
 
 SoundHandOver lastHandOver() {

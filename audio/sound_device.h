@@ -42,6 +42,11 @@ void playSound(const MusicTrack* track, int64_t startFrame);
 // Silence from the next callback on.
 void stopSound();
 
+// Paused: the callback stops taking frames from the track, and the device plays silence
+// once what it already holds is heard; resumed: the track goes on from the next frame not
+// yet handed over. Nothing happens without a device.
+void pauseSound(bool paused);
+
 // The track being played; null when nothing plays (stopped, never started, closed).
 const MusicTrack* playingTrack();
 
