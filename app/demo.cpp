@@ -272,7 +272,7 @@ void runFrameLoop() {
             if (playbackPaused && !quitRequested && message.kind != WindowMessageKind::KeyDown) presentFrame();
             continue;
         }
-        if (playbackPaused) continue;  // woken with nothing to take
+        if (playbackPaused) continue;  // the wait ran out: wait again
         renderFrame();
         presentFrame();
         if (frameLog) logFrame();

@@ -452,8 +452,10 @@ WindowMessage pollWindowMessage() {
 
 WindowMessage waitWindowMessage() {
     // Always with an event to fill: SDL 2.26's wait without one leaves the queue in a state
-    // in which polling stops seeing new events.
+    // in which polling stops seeing new events. And never without end: on X11 a wait can
+    // sleep on the connection while the events it waits for have already been read off
+    // it (seen under Xvfb with Mesa's software GL), so it wakes every 100 ms to look again.
     SDL_Event event;
-    if (!SDL_WaitEvent(&event)) return {WindowMessageKind::None, 0};
+    if (!SDL_WaitEventTimeout(&event, 100)) return {WindowMessageKind::None, 0};
     return toWindowMessage(event);
 }

@@ -14,6 +14,7 @@
 #include "app/timeline.h"
 #include "audio/music_player.h"
 #include "render/render_state.h"
+#include "scenes/scenes.h"
 #include "tests/support/demo_data.h"
 #include "tests/support/gl_test.h"
 
@@ -168,12 +169,18 @@ TEST_F(TimelineRunTest, FastDrawingGivesThePlainFormsPixelsInEveryScene) {
 // nor their frames may allocate.
 TEST_F(TimelineRunTest, EveryPassAndEveryPausedPassRendersTheFirstPassesFrames) {
     ASSERT_TRUE(ensureDemoLoaded(true));
+    // The first pass from the state start-up leaves: the scenes as their set-ups left
+    // them (earlier tests in this program may have run them on) and GL's initial blend
+    // function, which the very first frame finds.
+    for (void (*restart)() : {restartScene0, restartScene1, restartScene2, restartScene3, restartScene4,
+                              restartScene5, restartScene6})
+        restart();
+    glBlendFunc(GL_ONE, GL_ZERO);
     clockSource = fakeClock;
     fakeNowMs = 1000;
     sceneIndex = 0;
     quitRequested = false;
     playbackPaused = false;
-    glBlendFunc(GL_ONE, GL_ZERO);  // GL's initial function: what the very first frame finds
     startClocks();
 
     const int64_t FRAME_MS = 500;
