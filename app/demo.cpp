@@ -44,7 +44,8 @@ void chooseSteppedClock() {
     char* end = nullptr;
     const long step = std::strtol(text, &end, 10);
     if (*end != '\0' || step < 1 || step > 10000) {
-        std::fprintf(stderr, "velmora: VELMORA_DEBUG_FRAME_MS=%s: not 1..10000 ms; the clock stays real\n", text);
+        std::fprintf(stderr, "velmora: VELMORA_DEBUG_FRAME_MS=%s: not 1..10000 ms; the clock stays real\n",
+                     text);
         return;
     }
     steppedClockStepMs = step;
@@ -269,7 +270,8 @@ void runFrameLoop() {
             windowProc(message);
             // The render target still holds the last frame: show it again where the window
             // may have lost or changed its picture.
-            if (playbackPaused && !quitRequested && message.kind != WindowMessageKind::KeyDown) presentFrame();
+            if (playbackPaused && !quitRequested && message.kind != WindowMessageKind::KeyDown)
+                presentFrame();
             continue;
         }
         if (playbackPaused) continue;  // the wait ran out: wait again

@@ -245,7 +245,9 @@ TEST_F(TimelineRunTest, EveryPassAndEveryPausedPassRendersTheFirstPassesFrames) 
     }
     // Every scene had frames of its own.
     for (int scene = 0; scene < SCENE_COUNT; ++scene)
-        EXPECT_GT(std::count_if(firstPass.begin(), firstPass.end(), [&](const Frame& f) { return f.scene == scene; }), 20)
+        EXPECT_GT(std::count_if(firstPass.begin(), firstPass.end(),
+                                [&](const Frame& f) { return f.scene == scene; }),
+                  20)
             << "scene " << scene;
 }
 

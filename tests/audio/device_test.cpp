@@ -121,7 +121,8 @@ TEST_F(DiskDevice, PausedItTakesNothingAndResumedGoesOnWhereItStopped) {
     EXPECT_EQ(lastHandOver().frame, paused);
     EXPECT_EQ(heardFrame(), paused);
     pauseSound(false);
-    while (lastHandOver().frame < paused + 4 * BUFFER) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (lastHandOver().frame < paused + 4 * BUFFER)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     stopSound();
     const int64_t handedOver = lastHandOver().frame;
     closeSoundDevice();
@@ -147,7 +148,8 @@ TEST_F(DiskDevice, PausedItTakesNothingAndResumedGoesOnWhereItStopped) {
         heard.push_back(&out[at]);
     }
     for (int64_t frame = 0; frame < handedOver; frame += BUFFER)
-        if (!silent(&track.samples[static_cast<size_t>(frame) * 2])) expected.push_back(&track.samples[frame * 2]);
+        if (!silent(&track.samples[static_cast<size_t>(frame) * 2]))
+            expected.push_back(&track.samples[static_cast<size_t>(frame) * 2]);
     ASSERT_EQ(heard.size(), expected.size());
     for (size_t i = 0; i < heard.size(); ++i)
         ASSERT_EQ(std::memcmp(heard[i], expected[i], chunk * sizeof(float)), 0) << "buffer " << i;
