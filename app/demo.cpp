@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/frame_lead.h"
 #include "app/timeline.h"
@@ -14,6 +15,9 @@
 #include "render/overlay.h"
 #include "scenes/scenes.h"
 #include "texture/texture_bank.h"
+
+bool loopPlayback = false;
+bool playbackPaused = false;
 
 namespace {
 Sprite letterboxBar;
@@ -26,9 +30,45 @@ FrameLead frameLead;
 // With VELMORA_FRAME_LOG naming a file, one line per presented frame, for measuring the
 // picture against the sound (tools/av-sync.sh): presentation time (ns, the sound
 // layer's clock), music level, heard frame at presentation, newest hand-over frame and
-// its time (ns), the output's latency (frames, soundLatencyFrames). Off when unset;
-// flushed every line, so the run may be ended at any time.
+// its time (ns), the output's latency (frames, soundLatencyFrames), demoTimeMs; on the
+// stepped clock also the frame's checksum (16 hex digits). Off when unset; flushed every
+// line, so the run may be ended at any time.
 std::FILE* frameLog = nullptr;
+
+// With VELMORA_DEBUG_FRAME_MS set to N (1..10000), a debugging clock: the demo's clock
+// stands at 0 for the first frame and moves on N ms after each frame presented, however
+// long the frame took. The frames are then the same on every run (the music does not
+// follow; run silent), and the frame log can carry their checksums.
+int64_t steppedClockStepMs = 0;  // 0: the platform clock
+uint64_t steppedClockNowMs = 0;
+std::vector<uint8_t> checksumPixels;  // one render target's read-back, made before the first frame
+
+uint64_t steppedClock() { return steppedClockNowMs; }
+
+void chooseSteppedClock() {
+    const char* text = std::getenv("VELMORA_DEBUG_FRAME_MS");
+    if (!text || !*text) return;
+    char* end = nullptr;
+    const long step = std::strtol(text, &end, 10);
+    if (*end != '\0' || step < 1 || step > 10000) {
+        std::fprintf(stderr, "velmora: VELMORA_DEBUG_FRAME_MS=%s: not 1..10000 ms; the clock stays real\n",
+                     text);
+        return;
+    }
+    steppedClockStepMs = step;
+    steppedClockNowMs = 0;
+    clockSource = steppedClock;
+    startClocks();
+    checksumPixels.resize(static_cast<size_t>(screenWidth) * screenHeight * 4);
+}
+
+// FNV-1a over the render target's pixels.
+uint64_t frameChecksum() {
+    readRenderTarget(checksumPixels.data());
+    uint64_t hash = 14695981039346656037ull;
+    for (uint8_t byte : checksumPixels) hash = (hash ^ byte) * 1099511628211ull;
+    return hash;
+}
 
 void openFrameLog() {
     const char* path = std::getenv("VELMORA_FRAME_LOG");
@@ -46,9 +86,12 @@ void logFrame() {
     const int64_t presentedNs = soundClockNs();
     const int64_t heard = soundDeviceOpen() && musicPlayer.playingSlot >= 0 ? heardFrame() : 0;
     const SoundHandOver handOver = lastHandOver();
-    std::fprintf(frameLog, "%lld %.6f %lld %lld %lld %d\n", static_cast<long long>(presentedNs), musicLevel,
+    std::fprintf(frameLog, "%lld %.6f %lld %lld %lld %d %.0f", static_cast<long long>(presentedNs), musicLevel,
                  static_cast<long long>(heard), static_cast<long long>(handOver.frame),
-                 static_cast<long long>(handOver.timeNs), soundLatencyFrames());
+                 static_cast<long long>(handOver.timeNs), soundLatencyFrames(), demoTimeMs);
+    if (steppedClockStepMs > 0)
+        std::fprintf(frameLog, " %016llx", static_cast<unsigned long long>(frameChecksum()));
+    std::fputc('\n', frameLog);
     std::fflush(frameLog);
 }
 
@@ -74,6 +117,7 @@ void windowProc(const WindowMessage& message) {
             break;
         case WindowMessageKind::KeyDown:
             if (message.key == 27) quitRequested = true;
+            if (message.key == ' ') setPlaybackPaused(!playbackPaused);
             break;
         default:
             break;
@@ -150,6 +194,39 @@ void startMusic() {
     musicPlayer.playStream(0, 0);
 }
 
+void setPlaybackPaused(bool paused) {
+    if (paused == playbackPaused) return;
+    playbackPaused = paused;
+    if (paused) {
+        pauseClocks();
+        musicPlayer.pauseStream(0, true);
+    } else {
+        // As at start-up: the music goes on first, then the clocks.
+        musicPlayer.pauseStream(0, false);
+        resumeClocks();
+    }
+}
+
+void startNextPass() {
+    restartScene0();
+    restartScene1();
+    restartScene2();
+    restartScene3();
+    restartScene4();
+    restartScene5();
+    restartScene6();
+    sceneIndex = 0;
+    quitRequested = false;
+    frameStep = 0.0f;
+    demoTimeMs = 0.0f;
+    musicLevel = 0.0f;
+    // Leaves: GL's initial blend function, with which the first frame draws scene 0's
+    // room lines (opaque, once); every later frame finds the sprites' (SRC_ALPHA, ONE).
+    glBlendFunc(GL_ONE, GL_ZERO);
+    musicPlayer.playStream(0, 0);
+    startClocks();
+}
+
 void drawLetterbox() {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_CULL_FACE);
@@ -187,22 +264,32 @@ void drawFrame() {
 }
 
 void runFrameLoop() {
+    chooseSteppedClock();
     openFrameLog();
     while (!quitRequested) {
-        const WindowMessage message = pollWindowMessage();
+        // Paused, nothing is drawn: wait for the next event instead of turning.
+        const WindowMessage message = playbackPaused ? waitWindowMessage() : pollWindowMessage();
         if (message.kind == WindowMessageKind::Quit) {
             quitRequested = true;
             break;
         }
         if (message.kind != WindowMessageKind::None) {
             windowProc(message);
+            // The render target still holds the last frame: show it again where the window
+            // may have lost or changed its picture.
+            if (playbackPaused && !quitRequested && message.kind != WindowMessageKind::KeyDown)
+                presentFrame();
             continue;
         }
+        if (playbackPaused) continue;  // the wait ran out: wait again
         const int64_t drawnFromNs = soundClockNs();
         renderFrame();
         presentFrame();
         frameLead.addFrame(soundClockNs() - drawnFromNs);
         if (frameLog) logFrame();
+        steppedClockNowMs += static_cast<uint64_t>(steppedClockStepMs);
+        // Only the last scene's end asks to quit from inside a frame.
+        if (quitRequested && loopPlayback) startNextPass();
     }
     if (frameLog) std::fclose(frameLog);
     frameLog = nullptr;

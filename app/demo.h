@@ -3,8 +3,15 @@
 #pragma once
 #include "app/display.h"
 
+// Loop mode (--loop): the last scene's end starts the next pass instead of ending the
+// demo. False by default.
+extern bool loopPlayback;
+
+// True while Space has paused the picture and the music.
+extern bool playbackPaused;
+
 // Window events as the demo treats them: Escape quits, a close request destroys the
-// window and quits, everything else is ignored.
+// window and quits, Space pauses and resumes, everything else is ignored.
 void windowProc(const WindowMessage& message);
 
 // Starts, on threads of their own, the work start-up can do before the display is open:
@@ -30,6 +37,16 @@ void prepareDemo();
 // Initialises the sound, loads "music.mp3" and starts it.
 void startMusic();
 
+// Pauses or resumes the picture and the music together. The paused time is taken out of
+// the clocks, so the next frame is the one that would have followed without the pause.
+void setPlaybackPaused(bool paused);
+
+// The start of the next pass of a looping demo: every scene's own state, the timeline
+// and the blend function the first frame finds go back to what start-up left, the music
+// starts again from its start, then the clocks. The next frame is the first frame again
+// (no black frame). Allocates nothing.
+void startNextPass();
+
 // One frame into the render target: timing, then drawFrame. Presentation is the caller's.
 void renderFrame();
 
@@ -43,7 +60,8 @@ void drawFrame();
 void drawLetterbox();
 
 // Runs frames until quitRequested: at most one event per turn, a frame only when
-// the queue is empty.
+// the queue is empty; in loop mode the last scene's end starts the next pass. While
+// paused it waits for events and shows the last frame again on any but a key.
 void runFrameLoop();
 
 // Stops the music and closes the sound and the display.

@@ -425,9 +425,9 @@ bool readRenderTarget(uint8_t* rgba, int width, int height) {
 
 uint64_t platformClockMs() { return SDL_GetTicks64(); }
 
-WindowMessage pollWindowMessage() {
-    SDL_Event event;
-    if (!SDL_PollEvent(&event)) return {WindowMessageKind::None, 0};
+namespace {
+
+WindowMessage toWindowMessage(const SDL_Event& event) {
     switch (event.type) {
         case SDL_QUIT:
             return {WindowMessageKind::Quit, 0};
@@ -440,4 +440,22 @@ WindowMessage pollWindowMessage() {
                     event.key.keysym.sym == SDLK_ESCAPE ? 27 : event.key.keysym.sym};
     }
     return {WindowMessageKind::Other, 0};
+}
+
+}  // namespace
+
+WindowMessage pollWindowMessage() {
+    SDL_Event event;
+    if (!SDL_PollEvent(&event)) return {WindowMessageKind::None, 0};
+    return toWindowMessage(event);
+}
+
+WindowMessage waitWindowMessage() {
+    // Always with an event to fill: SDL 2.26's wait without one leaves the queue in a state
+    // in which polling stops seeing new events. And never without end: on X11 a wait can
+    // sleep on the connection while the events it waits for have already been read off
+    // it (seen under Xvfb with Mesa's software GL), so it wakes every 100 ms to look again.
+    SDL_Event event;
+    if (!SDL_WaitEventTimeout(&event, 100)) return {WindowMessageKind::None, 0};
+    return toWindowMessage(event);
 }

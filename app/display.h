@@ -80,3 +80,5 @@ struct WindowMessage {
 
 // Takes at most one pending event without waiting. Returns kind None when the queue is empty.
 WindowMessage pollWindowMessage();
+// Takes one event, sleeping until there is one, but for at most 100 ms (kind None then).
+WindowMessage waitWindowMessage();

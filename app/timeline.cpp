@@ -13,6 +13,10 @@ int64_t timelineStartMs = 0;
 
 ClockSource clockSource = nullptr;
 
+namespace {
+int64_t pausedAtMs = 0;  // clock reading when the demo was paused
+}  // namespace
+
 const SceneTiming sceneTimeline[SCENE_COUNT] = {
     {10500.0f, 2000.0f, 12500.0f},  {24000.0f, 1000.0f, 25000.0f},
     {61000.0f, 2000.0f, 63000.0f},  {74000.0f, 1000.0f, 75000.0f},
@@ -25,6 +29,14 @@ int64_t readClockMs() { return static_cast<int64_t>(clockSource()); }
 void startClocks() {
     lastFrameTimeMs = readClockMs();
     timelineStartMs = readClockMs();
+}
+
+void pauseClocks() { pausedAtMs = readClockMs(); }
+
+void resumeClocks() {
+    const int64_t pausedMs = readClockMs() - pausedAtMs;
+    lastFrameTimeMs += pausedMs;
+    timelineStartMs += pausedMs;
 }
 
 void advanceFrameClock() {

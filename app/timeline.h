@@ -22,6 +22,11 @@ int64_t readClockMs();
 // Start-up's last step: the frame clock, then the timeline.
 void startClocks();
 
+// A pause: pauseClocks notes the clock reading, resumeClocks moves both clock marks on
+// by the time since, so that neither frameStep nor demoTimeMs ever counts paused time.
+void pauseClocks();
+void resumeClocks();
+
 // Frame timing: sets frameStep from the time since the previous frame, then demoTimeMs.
 void advanceFrameClock();
 

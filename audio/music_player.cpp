@@ -190,6 +190,10 @@ void MusicPlayer::playStream(int slot, int position) {
     channels[slot] = 0;  // the device has one output channel
 }
 
+void MusicPlayer::pauseStream(int slot, bool paused) {
+    if (validSlot(slot) && slot == playingSlot) pauseSound(paused);
+}
+
 void MusicPlayer::stopStream(int slot) {
     if (!validSlot(slot) || slot != playingSlot) return;
     stopSound();

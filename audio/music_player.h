@@ -67,6 +67,8 @@ struct MusicPlayer {
     // Starts `slot` from `position` (frames at 44.1 kHz, 0: the start) at once, in place of
     // whatever played. Does nothing without a sound output or with an empty slot.
     void playStream(int slot, int position);
+    // Pauses or resumes `slot` if it is playing; resumed, it goes on where it stopped.
+    void pauseStream(int slot, bool paused);
     // Stops `slot` if it is playing.
     void stopStream(int slot);
     // The spectrum being heard now: SPECTRUM_SIZE values, 0..1, lowest frequencies first,

@@ -24,6 +24,12 @@ void setupScene0() {
     roomBox.buildBox(120.0f, 120.0f, 120.0f);
     roomBox.computeNormals();
     roomBox.invertMesh();
+    restartScene0();
+}
+
+void restartScene0() {
+    sceneClock = 0.0f;
+    sprite = Sprite{};
     camera.setCamera(Vec3(0.0f, 0.0f, 80.0f), Vec3(15.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

@@ -18,6 +18,11 @@ Mesh tube;  // axis y from -350 to 350, radius 120; deformed per frame, restored
 void setupScene1() {
     tube.buildTube(32, 32, 120.0f, 700.0f);
     tube.computeNormals();
+    restartScene1();
+}
+
+void restartScene1() {
+    sceneClock = 0.0f;
     camera.setCamera(Vec3(0.0f, 0.0f, 50.0f), Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

@@ -38,6 +38,13 @@ const double LETTER_PITCH = 0.17;  // text-plane units between letter anchors, w
 void setupScene2() {
     gridCube.buildBox(40.0f, 40.0f, 40.0f);
     gridCube.computeNormals();
+    restartScene2();
+}
+
+void restartScene2() {
+    sceneClock = 0.0f;
+    cameraPhase = 0.0f;
+    banner = Sprite{};
     camera.setCamera(Vec3(0.0f, 0.0f, -200.0f), Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

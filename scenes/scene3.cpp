@@ -20,6 +20,12 @@ Sprite picture{};  // the background; angle stays 0
 void setupScene3() {
     torus.buildTorus(32, 32, 60.0f, 30.0f);
     torus.computeNormals();
+    restartScene3();
+}
+
+void restartScene3() {
+    sceneClock = 0.0f;
+    picture = Sprite{};
     camera.setCamera(Vec3(0.0f, 0.0f, 100.0f), Vec3(-20.0f, -40.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

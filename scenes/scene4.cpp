@@ -41,6 +41,12 @@ const Caption captions[8] = {
 void setupScene4() {
     shellCube.buildBox(10.0f, 10.0f, 10.0f);
     shellCube.computeNormals();
+    restartScene4();
+}
+
+void restartScene4() {
+    sceneClock = 0.0f;
+    picture = Sprite{};
     camera.setCamera(Vec3(0.0f, 0.0f, 80.0f), Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

@@ -19,6 +19,12 @@ Mesh tube;  // axis y from -250 to 250, radius 100; deformed per frame, restored
 void setupScene5() {
     tube.buildTube(32, 32, 100.0f, 500.0f);
     tube.computeNormals();
+    restartScene5();
+}
+
+void restartScene5() {
+    sceneClock = 0.0f;
+    greetingsClock = 0.0f;
     camera.setCamera(Vec3(0.0f, 0.0f, 50.0f), Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

@@ -16,6 +16,12 @@ Sprite sprite{};  // drawn twice a frame: the picture, then the turning layer
 }  // namespace
 
 void setupScene6() {
+    restartScene6();
+}
+
+void restartScene6() {
+    sceneClock = 0.0f;
+    sprite = Sprite{};
     camera.setCamera(Vec3(0.0f, 0.0f, 30.0f), Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 1.0f, 0.0f));
 }
 

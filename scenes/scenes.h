@@ -12,6 +12,17 @@ void setupScene4();
 void setupScene5();
 void setupScene6();
 
+// Each scene's own state (its clocks, camera and sprites) back as its set-up leaves it,
+// for the next pass of a looping demo. The meshes need nothing: every deformation is
+// undone in the frame that makes it. Allocates nothing.
+void restartScene0();
+void restartScene1();
+void restartScene2();
+void restartScene3();
+void restartScene4();
+void restartScene5();
+void restartScene6();
+
 void renderScene0();
 void renderScene1();
 void renderScene2();

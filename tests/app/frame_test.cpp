@@ -36,6 +36,20 @@ TEST(FrameClock, StepIsInFiftyMillisecondUnitsAndZeroWithinOneMillisecond) {
     EXPECT_FLOAT_EQ(frameStep, 17.0f / 50.0f);
 }
 
+TEST(FrameClock, PausedTimeCountsInNeitherClock) {
+    restartTimeline(1000);
+    fakeNowMs = 1100;
+    advanceFrameClock();
+    fakeNowMs = 1130;
+    pauseClocks();
+    fakeNowMs = 4130;
+    resumeClocks();
+    fakeNowMs = 4150;
+    advanceFrameClock();
+    EXPECT_FLOAT_EQ(frameStep, 1.0f);  // 30 ms before the pause and 20 after
+    EXPECT_FLOAT_EQ(demoTimeMs, 150.0f);
+}
+
 TEST(FrameClock, ClockBeyondThirtyTwoBitsStillGivesSmallSteps) {
     restartTimeline(0x1'0000'0000ull - 10);  // where a 32-bit millisecond counter wraps
     fakeNowMs += 40;
@@ -69,11 +83,18 @@ TEST(FrameLead, IsTheMedianOfTheRecentFramesUntouchedByOneStall) {
     EXPECT_EQ(lead.estimateNs(), 100 * MS) << "no frame counts for more than 100 ms";
 }
 
-TEST(WindowMessages, EscapeAndCloseQuitOtherKeysDoNot) {
-    quitRequested = false;
+TEST(WindowMessages, EscapeAndCloseQuitSpacePausesOtherKeysDoNothing) {
+    restartTimeline(0);
+    playbackPaused = false;
     windowProc({WindowMessageKind::KeyDown, 'a'});
     windowProc({WindowMessageKind::KeyDown, 13});
     windowProc({WindowMessageKind::Other, 0});
+    EXPECT_FALSE(quitRequested);
+    EXPECT_FALSE(playbackPaused);
+    windowProc({WindowMessageKind::KeyDown, ' '});
+    EXPECT_TRUE(playbackPaused);
+    windowProc({WindowMessageKind::KeyDown, ' '});
+    EXPECT_FALSE(playbackPaused);
     EXPECT_FALSE(quitRequested);
     windowProc({WindowMessageKind::KeyDown, 27});
     EXPECT_TRUE(quitRequested);

@@ -1,16 +1,20 @@
 // The demo's frames over the whole timeline with the default pictures and music, on a
-// 60 Hz fake clock: the GL state every frame starts from, the white hand-over frames,
-// and no heap allocation while a frame renders.
+// fake clock: the GL state every frame starts from, the white hand-over frames, no heap
+// allocation while a frame renders, and the same frames in every pass of a looping demo,
+// paused or not.
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "app/demo.h"
 #include "app/timeline.h"
 #include "audio/music_player.h"
 #include "render/render_state.h"
+#include "scenes/scenes.h"
 #include "tests/support/demo_data.h"
 #include "tests/support/gl_test.h"
 
@@ -154,6 +158,97 @@ TEST_F(TimelineRunTest, FastDrawingGivesThePlainFormsPixelsInEveryScene) {
         if (quitRequested) break;
     }
     EXPECT_EQ(compared, 77);
+}
+
+// Three passes over the whole demo at 2 frames a second, listening to the music at each
+// frame's demo time. The first starts from the state start-up leaves; the second and the
+// third follow startNextPass, as a looping demo's do, and the third is paused with Space
+// for three seconds of clock part-way between frames: in scene 0, just before scene 2
+// hands over and just before the demo's last frame. Every frame of the later passes must
+// be the first pass's frame at the same demo time, and neither the restarts, the pauses
+// nor their frames may allocate.
+TEST_F(TimelineRunTest, EveryPassAndEveryPausedPassRendersTheFirstPassesFrames) {
+    ASSERT_TRUE(ensureDemoLoaded(true));
+    // The first pass from the state start-up leaves: the scenes as their set-ups left
+    // them (earlier tests in this program may have run them on) and GL's initial blend
+    // function, which the very first frame finds.
+    for (void (*restart)() : {restartScene0, restartScene1, restartScene2, restartScene3, restartScene4,
+                              restartScene5, restartScene6})
+        restart();
+    glBlendFunc(GL_ONE, GL_ZERO);
+    clockSource = fakeClock;
+    fakeNowMs = 1000;
+    sceneIndex = 0;
+    quitRequested = false;
+    playbackPaused = false;
+    startClocks();
+
+    const int64_t FRAME_MS = 500;
+    const int64_t pausesBefore[] = {5000, 63500, 144500};  // demo time of the frame after the pause
+    struct Frame {
+        uint64_t checksum;
+        int scene;
+    };
+    std::vector<Frame> firstPass;
+    for (int pass = 0; pass < 3; ++pass) {
+        SCOPED_TRACE(::testing::Message() << "pass " << pass);
+        allocations = 0;
+        if (pass > 0) {
+            countingAllocations = true;
+            startNextPass();
+            countingAllocations = false;
+        }
+        const uint64_t passStartMs = fakeNowMs;
+        uint64_t pausedMs = 0;
+        int pauses = 0;
+        size_t n = 0;
+        for (; !quitRequested; ++n) {
+            const int64_t demoMs = static_cast<int64_t>(n + 1) * FRAME_MS;
+            if (pass == 2 && std::find(std::begin(pausesBefore), std::end(pausesBefore), demoMs) !=
+                                 std::end(pausesBefore)) {
+                countingAllocations = true;
+                fakeNowMs += 40;
+                windowProc({WindowMessageKind::KeyDown, ' '});
+                EXPECT_TRUE(playbackPaused);
+                fakeNowMs += 3000;
+                pausedMs += 3000;
+                windowProc({WindowMessageKind::KeyDown, ' '});
+                countingAllocations = false;
+                EXPECT_FALSE(playbackPaused);
+                ++pauses;
+            }
+            fakeNowMs = passStartMs + pausedMs + static_cast<uint64_t>(demoMs);
+            musicPlayer.setListeningPosition(demoMs * 441 / 10);
+            const int scene = sceneIndex;
+            countingAllocations = pass > 0;
+            renderFrame();
+            countingAllocations = false;
+            ASSERT_EQ(demoTimeMs, static_cast<float>(demoMs));
+            const std::vector<uint8_t> pixels = readFrame();
+            uint64_t checksum = 14695981039346656037ull;
+            for (uint8_t byte : pixels) checksum = (checksum ^ byte) * 1099511628211ull;
+            if (pass == 0) {
+                firstPass.push_back({checksum, scene});
+                continue;
+            }
+            ASSERT_LT(n, firstPass.size()) << "the pass runs past the first one's end";
+            EXPECT_EQ(scene, firstPass[n].scene) << "at " << demoMs << " ms";
+            EXPECT_EQ(checksum, firstPass[n].checksum) << "frame at " << demoMs << " ms, scene " << scene;
+        }
+        EXPECT_EQ(n, firstPass.size());
+        if (pass == 2) {
+            EXPECT_EQ(pauses, 3);
+        }
+        if (pass > 0) {
+            EXPECT_EQ(allocations.load(), 0) << "heap allocations in a later pass";
+        }
+    }
+    // Every scene had frames of its own.
+    for (int scene = 0; scene < SCENE_COUNT; ++scene)
+        EXPECT_GT(std::count_if(firstPass.begin(), firstPass.end(),
+                                [&](const Frame& f) { return f.scene == scene; }),
+                  20)
+            << "scene " << scene;
 }
 
 }  // namespace

@@ -107,6 +107,55 @@ TEST_F(DiskDevice, StartsFromTheGivenFrameAndStopsAtOnce) {
     for (size_t i = start + played; i < out.size(); ++i) ASSERT_EQ(out[i], 0.0f) << "after the stop, value " << i;
 }
 
+// Paused, the device takes nothing from the track and writes silence; the heard
+// position stops at the last frame handed over; resumed, the track goes on from there:
+// the track's buffers, silent ones aside, reach the device in order, none skipped or doubled.
+TEST_F(DiskDevice, PausedItTakesNothingAndResumedGoesOnWhereItStopped) {
+    const MusicTrack track = decodedBeat(3.0);
+    openDisk("device-paused.raw", "5");  // 5 ms a buffer
+    playSound(&track, 0);
+    while (lastHandOver().frame < 4 * BUFFER) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    pauseSound(true);
+    const int64_t paused = lastHandOver().frame;
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));  // 16 buffers' time
+    EXPECT_EQ(lastHandOver().frame, paused);
+    EXPECT_EQ(heardFrame(), paused);
+    pauseSound(false);
+    while (lastHandOver().frame < paused + 4 * BUFFER)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stopSound();
+    const int64_t handedOver = lastHandOver().frame;
+    closeSoundDevice();
+    ASSERT_LT(handedOver, track.frameCount) << "stopped too late to tell";
+
+    // Device buffers and the track cut at the same frames, all-silent ones left out.
+    const std::vector<float> out = received();
+    const size_t chunk = 2 * BUFFER;
+    auto silent = [&](const float* values) {
+        for (size_t i = 0; i < chunk; ++i)
+            if (values[i] != 0.0f) return false;
+        return true;
+    };
+    std::vector<const float*> heard, expected;
+    int silentBetween = 0, silentRun = 0;  // silent buffers between sounding ones: the pause
+    for (size_t at = 0; at + chunk <= out.size(); at += chunk) {
+        if (silent(&out[at])) {
+            ++silentRun;
+            continue;
+        }
+        if (!heard.empty()) silentBetween += silentRun;
+        silentRun = 0;
+        heard.push_back(&out[at]);
+    }
+    for (int64_t frame = 0; frame < handedOver; frame += BUFFER)
+        if (!silent(&track.samples[static_cast<size_t>(frame) * 2]))
+            expected.push_back(&track.samples[static_cast<size_t>(frame) * 2]);
+    ASSERT_EQ(heard.size(), expected.size());
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(std::memcmp(heard[i], expected[i], chunk * sizeof(float)), 0) << "buffer " << i;
+    EXPECT_GE(silentBetween, 4) << "silence while paused";
+}
+
 TEST_F(DiskDevice, HeardPositionNeverDecreasesAndStaysWithinTwoBuffersOfTheHandOver) {
     const MusicTrack track = decodedBeat(0.6);
     openDisk("device-paced.raw", "23");  // about real time: one 23.2 ms buffer per 23 ms

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of the real demo binary on Xvfb: how the picture fills screens of
-# different shapes, and how the program ends (Escape, a close request, its own end, no
-# display at all).
+# different shapes, how the program ends (Escape, a close request, its own end, no
+# display at all), and its loop and pause.
 # Usage: run_e2e.sh CASE   (VELMORA and SEND_CLOSE name the binaries; E2E_OUT keeps shots)
 set -u
 case_name=$1
@@ -27,8 +27,8 @@ start_x() {  # WIDTHxHEIGHT
     export DISPLAY=:$(cat "$work/display")
 }
 
-start_demo() {  # runs in an empty folder: no textures, no music
-    (cd "$work" && SDL_AUDIODRIVER=dummy exec "$VELMORA") >"$out/stdout" 2>"$out/stderr" &
+start_demo() {  # [ARGS...]; runs in an empty folder: no textures, no music
+    (cd "$work" && SDL_AUDIODRIVER=dummy exec "$VELMORA" "$@") >"$out/stdout" 2>"$out/stderr" &
     dpid=$!
     started=$(date +%s.%N)
     xdotool search --sync --name '^morvik$' >/dev/null 2>&1 &
@@ -78,6 +78,24 @@ expect_clean_exit() {  # max_seconds what
     [ "$exit_status" = 0 ] || fail "$2: exit status $exit_status"
     [ "$(echo "$elapsed <= $1" | bc)" = 1 ] || fail "$2: took $elapsed s"
     echo "$2: exit status $exit_status after $elapsed s"
+}
+
+# The frame log's columns (VELMORA_FRAME_LOG): 1 presentation time (ns), 3 heard frame,
+# 6 demo time (ms), 7 the frame's checksum on the stepped clock.
+# Passes of a looping run, one line each: frames, first and last demo time (ms).
+passes() {  # log
+    awk '!/^#/ { if (n && $7 < last) { print n, first, last; n = 0 } if (!n) first = $7; n++; last = $7 }
+         END { if (n) print n, first, last }' "$1"
+}
+
+# Waits up to `limit` seconds for the log to show `count` passes begun.
+wait_passes() {  # log count limit
+    for _ in $(seq $(($3 * 10))); do
+        [ -s "$1" ] && [ "$(passes "$1" | wc -l)" -ge "$2" ] && return 0
+        kill -0 "$dpid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
 }
 
 black=0,0,0
@@ -159,6 +177,87 @@ no-display)
     dpid=$!
     sleep 2
     kill -0 "$dpid" 2>/dev/null || fail "SDL_VIDEODRIVER=offscreen: ended: $(cat "$out/stderr")"
+    ;;
+loop)
+    # --loop on the stepped debugging clock: a frame every 500 ms of demo time, drawn as
+    # fast as the machine can, so that frames of equal demo time must be equal.
+    start_x 640x480
+    # Silent: every frame of the second pass is the first pass's frame at that demo time
+    # (the first frame of the second pass included: no black frame between).
+    export VELMORA_DEBUG_FRAME_MS=500 VELMORA_FRAME_LOG=$out/frames.log
+    start_demo --loop
+    wait_passes "$out/frames.log" 3 120 || fail "no third pass begun"
+    xdotool key Escape
+    wait_demo "$(date +%s.%N)" 5
+    expect_clean_exit 2 "Escape in the third pass"
+    passes "$out/frames.log" | head -2 | sed 's/^/pass: frames, first and last demo time (ms): /'
+    echo "around the wrap (presentation ns, level, heard, hand-over, its ns, demo ms, checksum):"
+    awk '!/^#/ { if (n && $7 < last) { print prev; print; exit } last = $7; prev = $0; n++ }' "$out/frames.log"
+    awk '!/^#/ { if (n && $7 < last) pass++; last = $7; n++
+                 if (pass == 0) sum[$7] = $8
+                 else if (pass == 1) { seen++; if (!($7 in sum)) missing++; else if (sum[$7] != $8) { bad++; if (bad <= 3) print "differs at " $7 " ms: " sum[$7] " then " $8 } } }
+         END { printf "second pass: %d frames against the first: %d differ, %d without a match\n", seen, bad, missing
+               exit !(seen == length(sum) && seen >= 285 && !bad && !missing) }' "$out/frames.log" ||
+        fail "the second pass is not the first"
+    # With the music: the wrap starts it again from its start (the heard position falls
+    # back to its first frames with the picture).
+    cp "$out/frames.log" "$out/silent-frames.log"
+    ln -s "$(cd "$(dirname "$0")/../.." && pwd)/data/music.mp3" "$work/music.mp3"
+    start_demo --loop
+    wait_passes "$out/frames.log" 2 120 || fail "no second pass begun"
+    sleep 0.3
+    xdotool key Escape
+    wait_demo "$(date +%s.%N)" 5
+    expect_clean_exit 2 "Escape in the second pass"
+    awk '!/^#/ { if (n && $7 < last) { printf "music at the wrap: heard frame %d in the last frame, %d in the first of the next pass\n", prevHeard, $3
+                                       exit !(prevHeard > 44100 && $3 < 4410) } last = $7; prevHeard = $3; n++ }
+         END { if (!n) exit 1 }' "$out/frames.log" || fail "the music did not start again at the wrap"
+    unset VELMORA_DEBUG_FRAME_MS VELMORA_FRAME_LOG
+    ;;
+pause)
+    # Space pauses for 3 s on the real clock, with the music playing: no frame while
+    # paused, the first frame after goes on from the demo time of the last one before,
+    # the heard position keeps its distance to the picture, and the waiting process burns
+    # no processor time.
+    start_x 640x480
+    ln -s "$(cd "$(dirname "$0")/../.." && pwd)/data/music.mp3" "$work/music.mp3"
+    export VELMORA_FRAME_LOG=$out/frames.log
+    start_demo
+    sleep 1
+    xdotool key space
+    sleep 0.5
+    ticks() { awk '{ print $14 + $15 }' "/proc/$dpid/stat"; }
+    t0=$(ticks)
+    sleep 2
+    t1=$(ticks)
+    sleep 0.5
+    xdotool key space
+    sleep 2.5
+    xdotool key Escape
+    wait_demo "$(date +%s.%N)" 5
+    expect_clean_exit 2 "Escape after the pause"
+    echo "processor time while paused: $(((t1 - t0) * 10)) ms in 2 s"
+    [ $((t1 - t0)) -le 40 ] || fail "paused, the demo used $(((t1 - t0) * 10)) ms of processor time in 2 s"
+    # The longest gap between presentations is the pause. The heard position's distance
+    # to the demo time (ms) is taken as its median over the 10 frames before and the 10
+    # from 0.3 s after: SDL's dummy output keeps time only roughly (it drifts by several
+    # per cent on a busy machine), so only a pause of one without the other (3 s) is
+    # caught here.
+    awk '!/^#/ { n++; t[n] = $1; d[n] = $7; o[n] = $3 * 1000 / 44100 - $7 }
+         function median(from, to,   i, k, j, v, a) {
+             k = 0; for (i = from; i <= to; i++) a[++k] = o[i]
+             for (i = 2; i <= k; i++) { v = a[i]; for (j = i - 1; j >= 1 && a[j] > v; j--) a[j + 1] = a[j]; a[j + 1] = v }
+             return a[int((k + 1) / 2)] }
+         END {
+             for (i = 2; i <= n; i++) if (t[i] - t[i - 1] > gap) { gap = t[i] - t[i - 1]; g = i }
+             for (a = g; a <= n && d[a] < d[g] + 300; a++);
+             if (g < 11 || a + 9 > n) { print "too few frames around the pause"; exit 1 }
+             before = median(g - 10, g - 1); after = median(a, a + 9)
+             printf "paused %.2f s between frames: demo time %d ms before, %d ms after (%d ms on)\n", gap / 1e9, d[g - 1], d[g], d[g] - d[g - 1]
+             printf "heard position minus demo time: %.1f ms before, %.1f ms after: %+.1f ms\n", before, after, after - before
+             exit !(gap > 2.5e9 && d[g] >= d[g - 1] && d[g] - d[g - 1] < 1000 && after - before < 1000 && before - after < 1000) }' \
+        "$out/frames.log" || fail "the pause moved the picture or the sound"
+    unset VELMORA_FRAME_LOG
     ;;
 natural-end)
     start_x 640x480
