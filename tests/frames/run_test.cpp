@@ -649,7 +649,7 @@ void runPass() {
     std::vector<Print> expected;
     const auto start = std::chrono::steady_clock::now();
 
-    for (int64_t n = 0; !quitRequested && n != lastFrame + 1; ++n) {
+    for (int64_t n = 0; !quitRequested && (lastFrame < 0 || n <= lastFrame); ++n) {
         virtualNowMs = static_cast<uint64_t>(frameClockMs(n, RATE));
         listenAt(frameAudioStart(n, RATE, CAPTURE_AUDIO_RATE));
         const int scene = sceneIndex;
