@@ -371,11 +371,13 @@ std::vector<Moment> loadMoments() {
     return moments;
 }
 
-std::string referenceName(int64_t frame) {
+// "frame_0251": a reference picture is <this>.png, a failure's <scene>-<this>-actual.png.
+std::string frameStem(int64_t frame) {
     char s[32];
-    std::snprintf(s, sizeof s, "frame_%04lld.png", static_cast<long long>(frame));
+    std::snprintf(s, sizeof s, "frame_%04lld", static_cast<long long>(frame));
     return s;
 }
+std::string referenceName(int64_t frame) { return frameStem(frame) + ".png"; }
 
 struct HashLine {
     int scene;
@@ -625,6 +627,10 @@ bool startDemo() {
 
 void runPass() {
     if (updating) lastFrame = -1;
+    // Pictures of an earlier failure would pass for this run's.
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator(failureDir(), none))
+        if (entry.path().filename().string().rfind("scene", 0) == 0) fs::remove(entry.path(), none);
     const std::vector<Moment> moments = loadMoments();
     std::map<int64_t, const Moment*> momentAt;
     for (const Moment& m : moments)
@@ -681,12 +687,12 @@ void runPass() {
                 found.frames.push_back("at " + at(n) + " scene " + std::to_string(scene) + " is shown, the reference shows scene " +
                                        std::to_string(h->second.scene));
             if (h == hashes.end() || h->second.hash != hash) {
-                if (h != hashes.end() && frameFailures[scene]++ == 0) {
-                    char name[64];
-                    std::snprintf(name, sizeof name, "scene%d-%s", scene, referenceName(n).c_str());
+                // The first in each scene; a moment with a picture is explained below.
+                if (h != hashes.end() && frameFailures[scene]++ == 0)
                     found.frames.push_back("scene " + std::to_string(scene) + ": first frame that differs at " + at(n) +
-                                           ": " + explainDifference(name, pixels, nullptr));
-                }
+                                           (momentAt.count(n) ? " (a reference moment, see below)"
+                                                              : ": " + explainDifference("scene" + std::to_string(scene) + "-" + frameStem(n),
+                                                                                         pixels, nullptr)));
             }
             if (momentAt.count(n)) {
                 std::vector<uint8_t> reference;
@@ -695,7 +701,7 @@ void runPass() {
                 else if (reference != pixels)
                     found.references.push_back("scene " + std::to_string(scene) + " at " + at(n) + " [" +
                                                momentAt[n]->label + "]: " +
-                                               explainDifference("scene" + std::to_string(scene) + "-" + referenceName(n),
+                                               explainDifference("scene" + std::to_string(scene) + "-" + frameStem(n),
                                                                  pixels, &reference));
             }
         }
@@ -798,7 +804,7 @@ int compareCapture(const std::string& dir) {
             ++failed;
         } else if (actual != reference) {
             std::printf("velmora-capture at %s [%s]: %s\n", at(m.frame).c_str(), m.label.c_str(),
-                        explainDifference("capture-" + referenceName(m.frame), actual, &reference).c_str());
+                        explainDifference("capture-" + frameStem(m.frame), actual, &reference).c_str());
             ++failed;
         }
     }
