@@ -34,6 +34,7 @@
 #include "app/display.h"
 #include "app/timeline.h"
 #include "render/bitmap_font.h"
+#include "render/glyph_source.h"
 #include "render/render_state.h"
 #include "texture/texture_bank.h"
 #include "tools/capture/capture_music.h"
@@ -358,6 +359,42 @@ std::string explainDifference(const std::string& name, const std::vector<uint8_t
     return s.str();
 }
 
+// What the references depend on besides the code: the renderer, its Mesa release and
+// the caption face fontconfig picks. Another renderer or another face draws other
+// pixels through no fault of the demo's; the run is then skipped (exit 77), not failed.
+// Needs the GL context current.
+std::string renderingSetup() {
+    std::string renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));  // "llvmpipe (LLVM ...)"
+    renderer = renderer.substr(0, renderer.find(' '));
+    const std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));  // "... Mesa 22.3.6"
+    const size_t mesa = version.find("Mesa ");
+    const size_t minor = mesa == std::string::npos ? mesa : version.find('.', mesa);
+    const std::string release = mesa == std::string::npos ? version : version.substr(mesa, version.find('.', minor + 1) - mesa);
+    GlyphSource face;
+    face.openFace("Times New Roman", true, 30);
+    const std::string font = fs::path(face.filePath).filename().string();
+    face.close();
+    return renderer + ", " + release + ", font " + font;
+}
+
+const char* const SETUP_LINE = "# drawn with: ";
+std::string referenceSetup() {
+    std::ifstream in(sourceDir() + "/tests/frames/frame_hashes.txt");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(SETUP_LINE, 0) == 0) return line.substr(std::strlen(SETUP_LINE));
+    return "";
+}
+
+// 0 when this machine draws as the references were drawn; else says why and gives 77.
+int skipOnOtherSetup() {
+    const std::string here = renderingSetup(), there = referenceSetup();
+    if (updating || there.empty() || here == there) return 0;
+    std::printf("skipped: the reference frames were drawn with %s, this machine draws with %s "
+                "(test_frames --update makes references for it)\n", there.c_str(), here.c_str());
+    return 77;
+}
+
 std::vector<Moment> loadMoments() {
     std::vector<Moment> moments;
     std::ifstream in(sourceDir() + "/tests/frames/moments.txt");
@@ -640,6 +677,7 @@ void runPass() {
     std::ofstream hashOut;
     if (updating) {
         hashOut.open(sourceDir() + "/tests/frames/frame_hashes.txt");
+        hashOut << SETUP_LINE << renderingSetup() << "\n";
         hashOut << "# frame  clock_ms  scene  hash of the RGB pixels (written by test_frames --update)\n";
         fs::remove_all(referenceDir());
         fs::create_directories(referenceDir());
@@ -765,10 +803,6 @@ protected:
         static bool ran = false;
         if (ran) return;
         ran = true;
-        if (!startDemo()) {
-            found.frames.push_back("the demo could not start (display, data or music)");
-            return;
-        }
         runPass();
         closeDisplay();
         std::printf("%lld frames in %.1f s\n", static_cast<long long>(found.framesRendered), found.seconds);
@@ -791,6 +825,10 @@ TEST_F(Run, CamerasFollowTheirPaths) { expectNone(found.cameras); }
 // --compare DIR: the capture tool's own PNG frames (frame_NNNNNN.png, 20 fps) against
 // the reference pictures of the moments they include. Exit status 1 on any difference.
 int compareCapture(const std::string& dir) {
+    if (!openDisplay(windowClassName, screenWidth, screenHeight, 32, WindowKind::Hidden)) return 1;
+    const int skip = skipOnOtherSetup();
+    closeDisplay();
+    if (skip) return skip;
     int compared = 0, failed = 0;
     for (const Moment& m : loadMoments()) {
         if (!m.picture) continue;
@@ -826,5 +864,10 @@ int main(int argc, char** argv) {
             lastFrame = std::llround(std::atof(argv[i + 1]) * RATE.num / RATE.den);
         if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc) return compareCapture(argv[i + 1]);
     }
+    if (!startDemo()) {
+        std::printf("the demo could not start (display, data or music)\n");
+        return 1;
+    }
+    if (const int skip = skipOnOtherSetup()) return skip;
     return RUN_ALL_TESTS();
 }
