@@ -13,6 +13,7 @@
 // `test_frames --plain` draws with the plain forms (the same pixels are expected);
 // `test_frames --until SECONDS` checks the run up to that time only.
 #include <GL/gl.h>
+#include <mpg123.h>
 #include <png.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -359,10 +360,11 @@ std::string explainDifference(const std::string& name, const std::vector<uint8_t
     return s.str();
 }
 
-// What the references depend on besides the code: the renderer, its Mesa release and
-// the caption face fontconfig picks. Another renderer or another face draws other
-// pixels through no fault of the demo's; the run is then skipped (exit 77), not failed.
-// Needs the GL context current.
+// What the references depend on besides the code: the renderer, its Mesa release, the
+// caption face fontconfig picks, and the MP3 decoder libmpg123 picks for this processor
+// (its AVX, SSE and plain forms give samples that differ in the last bits, and with them
+// the music level). Another of any of these draws other pixels through no fault of the
+// demo's; the run is then skipped (exit 77), not failed. Needs the GL context current.
 std::string renderingSetup() {
     std::string renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));  // "llvmpipe (LLVM ...)"
     renderer = renderer.substr(0, renderer.find(' '));
@@ -374,7 +376,10 @@ std::string renderingSetup() {
     face.openFace("Times New Roman", true, 30);
     const std::string font = fs::path(face.filePath).filename().string();
     face.close();
-    return renderer + ", " + release + ", font " + font;
+    mpg123_init();
+    const char* const* decoders = mpg123_supported_decoders();
+    const std::string decoder = decoders && decoders[0] ? decoders[0] : "none";
+    return renderer + ", " + release + ", font " + font + ", mpg123 " + decoder;
 }
 
 const char* const SETUP_LINE = "# drawn with: ";
