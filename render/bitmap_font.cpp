@@ -13,6 +13,7 @@
 #include "render/render_state.h"
 
 BitmapFont textFont;
+TextObserver textObserver{nullptr, nullptr};
 
 namespace {
 
@@ -133,6 +134,7 @@ void BitmapFont::setTextPosition(float x, float y, float alpha, Color color) {
     // plane, invalid when outside the view volume.
     glColor4f(color.r, color.g, color.b, alpha);
     glRasterPos2f(x, y);
+    if (textObserver.position) textObserver.position(x, y, alpha, color);
     // Leaves: text state for every later position and print in the frame.
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
@@ -151,6 +153,7 @@ void BitmapFont::printText(const char* format, ...) {
     const int length = formatText(text, format, args);
     va_end(args);
     if (length == 0) return;
+    if (textObserver.print) textObserver.print(text);
     if (plainDrawing) {
         callGlyphLists(listBase, text, length);
         return;

@@ -64,3 +64,13 @@ struct BitmapFont {
 };
 
 extern BitmapFont textFont;
+
+// Sees every caption as it is issued, for tests that read the captions back as text:
+// `position` gets each setTextPosition's arguments (called after the raster position is
+// taken), `print` each formatted line before it is drawn. Null in the demo (one test of
+// a pointer per call).
+struct TextObserver {
+    void (*position)(float x, float y, float alpha, Color color);
+    void (*print)(const char* text);
+};
+extern TextObserver textObserver;
