@@ -68,6 +68,9 @@ void windowProc(const WindowMessage& message) {
         case WindowMessageKind::KeyDown:
             if (message.key == 27) quitRequested = true;
             break;
+        case WindowMessageKind::ToggleFullscreen:
+            setFullscreen(!isFullscreen());
+            break;
         default:
             break;
     }

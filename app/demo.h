@@ -4,7 +4,8 @@
 #include "app/display.h"
 
 // Window events as the demo treats them: Escape quits, a close request destroys the
-// window and quits, everything else is ignored.
+// window and quits, F11 or Alt+Enter switches between full screen and a window (the
+// picture and the music run on), everything else is ignored.
 void windowProc(const WindowMessage& message);
 
 // Starts, on threads of their own, the work start-up can do before the display is open:
