@@ -40,6 +40,8 @@ int windowedX = SDL_WINDOWPOS_CENTERED;
 int windowedY = SDL_WINDOWPOS_CENTERED;
 int restoreWidth = 0;
 int restoreHeight = 0;
+// A transparent pointer, set over the window in full screen; made on first use.
+SDL_Cursor* blankCursor = nullptr;
 // The window's drawable size as last asked of SDL on the main thread; what the start-up
 // thread presents into while the window opens (SDL's window is not to be read there).
 int drawableWidth = 0;
@@ -183,6 +185,25 @@ void drawIntoWindow(int windowWidth, int windowHeight) {
     bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
 }
 
+// The pointer over the window: the desktop's arrow, or nothing. Hidden with a transparent
+// cursor rather than SDL_ShowCursor, whose hiding crashes SDL 2.26's Wayland driver once a
+// pointer has entered the window; SDL_ShowCursor only where no cursor can be made.
+void showPointer(bool shown) {
+    if (!blankCursor) {
+        SDL_Surface* clear = SDL_CreateRGBSurfaceWithFormat(0, 1, 1, 32, SDL_PIXELFORMAT_ARGB8888);
+        if (clear) {
+            SDL_FillRect(clear, nullptr, 0);
+            blankCursor = SDL_CreateColorCursor(clear, 0, 0);
+            SDL_FreeSurface(clear);
+        }
+    }
+    if (!blankCursor) {
+        SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+        return;
+    }
+    SDL_SetCursor(shown ? SDL_GetDefaultCursor() : blankCursor);
+}
+
 bool fail(const char* what) {
     std::fprintf(stderr, "velmora: %s: %s\n", what, SDL_GetError());
     return false;
@@ -250,7 +271,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
         return noDisplay();
     }
     // The pointer belongs to the desktop in a window; full screen hides it.
-    SDL_ShowCursor(kind == WindowKind::Windowed ? SDL_ENABLE : SDL_DISABLE);
+    showPointer(kind == WindowKind::Windowed);
 
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
@@ -346,14 +367,14 @@ void setFullscreen(bool fullscreen) {
             SDL_SetWindowSize(mainWindow, screen.w, screen.h);
         }
         SDL_SetWindowFullscreen(mainWindow, SDL_WINDOW_FULLSCREEN_DESKTOP);
-        SDL_ShowCursor(SDL_DISABLE);
+        showPointer(false);
     } else {
         SDL_SetWindowFullscreen(mainWindow, 0);
         SDL_SetWindowBordered(mainWindow, SDL_TRUE);
         SDL_SetWindowResizable(mainWindow, SDL_TRUE);
         SDL_SetWindowSize(mainWindow, restoreWidth, restoreHeight);
         SDL_SetWindowPosition(mainWindow, windowedX, windowedY);
-        SDL_ShowCursor(SDL_ENABLE);
+        showPointer(true);
     }
 }
 
@@ -425,6 +446,8 @@ void showWindowWhile(void (*work)()) {
 
 void closeDisplay() {
     destroyMainWindow();
+    if (blankCursor) SDL_FreeCursor(blankCursor);
+    blankCursor = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
