@@ -181,6 +181,22 @@ expect_geometry() {  # WxH what
     [ "$got" = "$1" ] || fail "$2: window is $got, expected $1"
 }
 
+# The pointer over the window's middle is shown (in a window) or hidden (full screen).
+expect_pointer() {  # shown|hidden what
+    local x y status
+    eval "$(xdotool getwindowgeometry --shell "$(window_id)")"
+    x=$((X + WIDTH / 2))
+    y=$((Y + HEIGHT / 2))
+    xdotool mousemove "$x" "$y"
+    for _ in $(seq 20); do
+        "$POINTER_SHOWN" >/dev/null
+        status=$?
+        { [ "$1" = shown ] && [ "$status" = 0 ]; } || { [ "$1" = hidden ] && [ "$status" = 1 ]; } && return
+        sleep 0.25
+    done
+    fail "$2: the pointer is not $1 ($("$POINTER_SHOWN"))"
+}
+
 # The frame log gains lines: the demo is still presenting frames.
 expect_frames_go_on() {  # what
     local before after
@@ -299,20 +315,24 @@ fullscreen-switch)
     start_demo
     expect_geometry 1600x900 "full screen"
     expect_shape fullscreen window_shot 1600 900
+    expect_pointer hidden "full screen"
     xdotool key F11
     expect_geometry 1200x900 "F11 to a window"
     expect_frames_go_on "F11 to a window"
     expect_shape f11-window window_shot 1200 900
+    expect_pointer shown "F11 to a window"
     xdotool key alt+Return
     expect_geometry 1600x900 "Alt+Enter to full screen"
     expect_frames_go_on "Alt+Enter to full screen"
     expect_shape alt-enter-fullscreen window_shot 1600 900
+    expect_pointer hidden "Alt+Enter to full screen"
     xdotool key Escape
     wait_demo "$(date +%s.%N)" 5
     expect_clean_exit 5 "Escape after two switches"
 
     start_demo --window=800x600
     expect_geometry 800x600 "--window=800x600"
+    expect_pointer shown "--window=800x600"
     xdotool key F11
     expect_geometry 1600x900 "F11 to full screen"
     expect_frames_go_on "F11 to full screen"
