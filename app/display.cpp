@@ -260,9 +260,10 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     const bool shown = kind != WindowKind::Hidden;
     if (shown && !displayNamed && !SDL_getenv("SDL_VIDEODRIVER")) return noDisplay();
     // On a Wayland desktop, SDL's own Wayland driver rather than X11 through XWayland.
-    if (shown && wayland && *wayland && !SDL_getenv("SDL_VIDEODRIVER"))
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland,x11");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return fail("cannot open the display");
+    // Only those two are then tried, so failing both means no screen can be reached.
+    const bool preferWayland = shown && wayland && *wayland && !SDL_getenv("SDL_VIDEODRIVER");
+    if (preferWayland) SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland,x11");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return preferWayland ? noDisplay() : fail("cannot open the display");
     const char* driver = SDL_GetCurrentVideoDriver();
     const bool invisible = driver && (SDL_strcasecmp(driver, "offscreen") == 0 ||
                                       SDL_strcasecmp(driver, "dummy") == 0);
