@@ -119,6 +119,9 @@ void windowProc(const WindowMessage& message) {
             if (message.key == 27) quitRequested = true;
             if (message.key == ' ') setPlaybackPaused(!playbackPaused);
             break;
+        case WindowMessageKind::ToggleFullscreen:
+            setFullscreen(!isFullscreen());
+            break;
         default:
             break;
     }

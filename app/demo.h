@@ -11,7 +11,8 @@ extern bool loopPlayback;
 extern bool playbackPaused;
 
 // Window events as the demo treats them: Escape quits, a close request destroys the
-// window and quits, Space pauses and resumes, everything else is ignored.
+// window and quits, Space pauses and resumes, F11 or Alt+Enter switches between full
+// screen and a window (the picture and the music run on), everything else is ignored.
 void windowProc(const WindowMessage& message);
 
 // Starts, on threads of their own, the work start-up can do before the display is open:

@@ -22,12 +22,26 @@ int screenHeight = 480;
 int fieldOfView = 120;
 float viewportHeight = static_cast<float>(screenHeight);
 const char* windowClassName = "morvik";
+int windowedWidth = 0;
+int windowedHeight = 0;
+int swapInterval = -1;
 
 namespace {
 
 SDL_Window* mainWindow = nullptr;
 SDL_GLContext renderContext = nullptr;
 WindowKind mainWindowKind = WindowKind::Hidden;
+// Whether the shown window is full screen now (F11 switches it); kept here rather than read
+// from SDL's flags, which follow the window manager's answer (none on a bare X server).
+bool windowFullscreen = false;
+// Where and how large the window goes when it leaves full screen, pixels: the size chosen
+// at start-up, then the window's own when it last went full screen.
+int windowedX = SDL_WINDOWPOS_CENTERED;
+int windowedY = SDL_WINDOWPOS_CENTERED;
+int restoreWidth = 0;
+int restoreHeight = 0;
+// A transparent pointer, set over the window in full screen; made on first use.
+SDL_Cursor* blankCursor = nullptr;
 // The window's drawable size as last asked of SDL on the main thread; what the start-up
 // thread presents into while the window opens (SDL's window is not to be read there).
 int drawableWidth = 0;
@@ -100,9 +114,31 @@ bool createRenderTarget(int width, int height) {
     return false;
 }
 
+// A window's size when not full screen: what the user asked for, else 1280 x 960, or the
+// largest 4:3 size that fits the screen's usable area when that is smaller.
+void chooseWindowedSize(int& width, int& height) {
+    if (windowedWidth > 0 && windowedHeight > 0) {
+        width = windowedWidth;
+        height = windowedHeight;
+        return;
+    }
+    width = 1280;
+    height = 960;
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+        const int k = std::min(usable.w / 4, usable.h / 3);
+        if (4 * k < width) {
+            width = 4 * k;
+            height = 3 * k;
+        }
+    }
+}
+
 SDL_Window* createWindow(const char* title, int width, int height, WindowKind kind) {
     Uint32 flags = SDL_WINDOW_OPENGL;
     int x = SDL_WINDOWPOS_UNDEFINED, y = SDL_WINDOWPOS_UNDEFINED;
+    // A shown window's size out of full screen, now or after F11.
+    if (kind != WindowKind::Hidden) chooseWindowedSize(restoreWidth, restoreHeight);
     if (kind == WindowKind::Fullscreen) {
         // Desktop full screen: the display mode is never changed, so nothing
         // needs restoring if the program dies. The window is also made the desktop's
@@ -115,6 +151,11 @@ SDL_Window* createWindow(const char* title, int width, int height, WindowKind ki
             width = desktop.w;
             height = desktop.h;
         }
+    } else if (kind == WindowKind::Windowed) {
+        flags |= SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN;
+        x = y = SDL_WINDOWPOS_CENTERED;
+        width = restoreWidth;
+        height = restoreHeight;
     } else {
         flags |= SDL_WINDOW_HIDDEN;
     }
@@ -142,6 +183,25 @@ void drawIntoWindow(int windowWidth, int windowHeight) {
     blitFramebuffer(0, 0, screenWidth, screenHeight, left, bottom, left + width, bottom + height,
                     GL_COLOR_BUFFER_BIT, exact ? GL_NEAREST : GL_LINEAR);
     bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+}
+
+// The pointer over the window: the desktop's arrow, or nothing. Hidden with a transparent
+// cursor rather than SDL_ShowCursor, whose hiding crashes SDL 2.26's Wayland driver once a
+// pointer has entered the window; SDL_ShowCursor only where no cursor can be made.
+void showPointer(bool shown) {
+    if (!blankCursor) {
+        SDL_Surface* clear = SDL_CreateRGBSurfaceWithFormat(0, 1, 1, 32, SDL_PIXELFORMAT_ARGB8888);
+        if (clear) {
+            SDL_FillRect(clear, nullptr, 0);
+            blankCursor = SDL_CreateColorCursor(clear, 0, 0);
+            SDL_FreeSurface(clear);
+        }
+    }
+    if (!blankCursor) {
+        SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
+        return;
+    }
+    SDL_SetCursor(shown ? SDL_GetDefaultCursor() : blankCursor);
 }
 
 bool fail(const char* what) {
@@ -197,16 +257,22 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     const char* x = SDL_getenv("DISPLAY");
     const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
     const bool displayNamed = (x && *x) || (wayland && *wayland);
-    if (kind == WindowKind::Fullscreen && !displayNamed && !SDL_getenv("SDL_VIDEODRIVER")) return noDisplay();
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return fail("cannot open the display");
+    const bool shown = kind != WindowKind::Hidden;
+    if (shown && !displayNamed && !SDL_getenv("SDL_VIDEODRIVER")) return noDisplay();
+    // On a Wayland desktop, SDL's own Wayland driver rather than X11 through XWayland.
+    // Only those two are then tried, so failing both means no screen can be reached.
+    const bool preferWayland = shown && wayland && *wayland && !SDL_getenv("SDL_VIDEODRIVER");
+    if (preferWayland) SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland,x11");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return preferWayland ? noDisplay() : fail("cannot open the display");
     const char* driver = SDL_GetCurrentVideoDriver();
     const bool invisible = driver && (SDL_strcasecmp(driver, "offscreen") == 0 ||
                                       SDL_strcasecmp(driver, "dummy") == 0);
-    if (kind == WindowKind::Fullscreen && invisible && !driverAskedFor(driver)) {
+    if (shown && invisible && !driverAskedFor(driver)) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return noDisplay();
     }
-    SDL_ShowCursor(SDL_DISABLE);
+    // The pointer belongs to the desktop in a window; full screen hides it.
+    showPointer(kind == WindowKind::Windowed);
 
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
@@ -228,6 +294,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     if (!mainWindow || !renderContext) return fail("cannot create an OpenGL context");
     SDL_GL_MakeCurrent(mainWindow, renderContext);
     mainWindowKind = kind;
+    windowFullscreen = kind == WindowKind::Fullscreen;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
 
     if (!loadFramebufferProcs()) return fail("OpenGL has no framebuffer objects");
@@ -235,11 +302,13 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
         std::fprintf(stderr, "velmora: cannot create the %d x %d render target\n", width, height);
         return false;
     }
-    if (kind == WindowKind::Fullscreen) {
+    if (!shown) {
+        SDL_GL_SetSwapInterval(0);
+    } else if (swapInterval < 0) {
         // Adaptive vsync where offered: the clock sets the timing, vsync only the smoothness.
         if (SDL_GL_SetSwapInterval(-1) != 0) SDL_GL_SetSwapInterval(1);
     } else {
-        SDL_GL_SetSwapInterval(0);
+        SDL_GL_SetSwapInterval(swapInterval);
     }
     initGLContext();
     return true;
@@ -281,6 +350,33 @@ void presentFrame() {
 
 void swapWindow() {
     if (mainWindow) SDL_GL_SwapWindow(mainWindow);
+}
+
+bool isFullscreen() { return mainWindow && windowFullscreen; }
+
+void setFullscreen(bool fullscreen) {
+    if (!mainWindow || mainWindowKind == WindowKind::Hidden || fullscreen == windowFullscreen) return;
+    windowFullscreen = fullscreen;
+    if (fullscreen) {
+        SDL_GetWindowSize(mainWindow, &restoreWidth, &restoreHeight);
+        SDL_GetWindowPosition(mainWindow, &windowedX, &windowedY);
+        // The screen's size at its origin first, as at start-up, for X servers that run
+        // without a window manager to answer the full-screen request.
+        SDL_Rect screen;
+        if (SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(mainWindow)), &screen) == 0) {
+            SDL_SetWindowPosition(mainWindow, screen.x, screen.y);
+            SDL_SetWindowSize(mainWindow, screen.w, screen.h);
+        }
+        SDL_SetWindowFullscreen(mainWindow, SDL_WINDOW_FULLSCREEN_DESKTOP);
+        showPointer(false);
+    } else {
+        SDL_SetWindowFullscreen(mainWindow, 0);
+        SDL_SetWindowBordered(mainWindow, SDL_TRUE);
+        SDL_SetWindowResizable(mainWindow, SDL_TRUE);
+        SDL_SetWindowSize(mainWindow, restoreWidth, restoreHeight);
+        SDL_SetWindowPosition(mainWindow, windowedX, windowedY);
+        showPointer(true);
+    }
 }
 
 namespace {
@@ -341,7 +437,7 @@ void showWindowWhile(void (*work)()) {
     const bool workerRan = handOver.await([](StartUpHandOver::Stage s) {
         return s != StartUpHandOver::Starting;
     }) == StartUpHandOver::WorkerHasContext;
-    if (mainWindowKind == WindowKind::Fullscreen) SDL_ShowWindow(mainWindow);
+    if (mainWindowKind != WindowKind::Hidden) SDL_ShowWindow(mainWindow);
     handOver.advance(StartUpHandOver::WindowShown);
     if (worker) SDL_WaitThread(worker, nullptr);
     // Leaves: the context current here again.
@@ -351,6 +447,8 @@ void showWindowWhile(void (*work)()) {
 
 void closeDisplay() {
     destroyMainWindow();
+    if (blankCursor) SDL_FreeCursor(blankCursor);
+    blankCursor = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -435,9 +533,14 @@ WindowMessage toWindowMessage(const SDL_Event& event) {
             if (event.window.event == SDL_WINDOWEVENT_CLOSE)
                 return {WindowMessageKind::CloseRequest, 0};
             break;
-        case SDL_KEYDOWN:
-            return {WindowMessageKind::KeyDown,
-                    event.key.keysym.sym == SDLK_ESCAPE ? 27 : event.key.keysym.sym};
+        case SDL_KEYDOWN: {
+            const SDL_Keycode key = event.key.keysym.sym;
+            const bool alt = (event.key.keysym.mod & KMOD_ALT) != 0;
+            // A held key repeats; the switch happens once per press.
+            if (key == SDLK_F11 || (alt && (key == SDLK_RETURN || key == SDLK_KP_ENTER)))
+                return {event.key.repeat ? WindowMessageKind::Other : WindowMessageKind::ToggleFullscreen, 0};
+            return {WindowMessageKind::KeyDown, key == SDLK_ESCAPE ? 27 : key};
+        }
     }
     return {WindowMessageKind::Other, 0};
 }

@@ -12,14 +12,20 @@ extern int fieldOfView;       // degrees, vertical
 extern float viewportHeight;  // pixels, equal to screenHeight
 extern const char* windowClassName;  // window title
 
-// How the window is shown. The demo always asks for Fullscreen; tests and the
-// capture tool ask for Hidden, which still gets a real GL context.
-enum class WindowKind { Fullscreen, Hidden };
+// How the window is shown. The demo asks for Fullscreen, or Windowed (a resizable desktop
+// window) when the user asks for it; tests and the capture tool ask for Hidden, which still
+// gets a real GL context.
+enum class WindowKind { Fullscreen, Windowed, Hidden };
+
+// The player's window choices, read by openDisplay for the Fullscreen and Windowed kinds.
+extern int windowedWidth;   // pixels; 0: 1280 x 960, or the largest 4:3 size that fits the screen
+extern int windowedHeight;  // pixels; 0 as above
+extern int swapInterval;    // -1 adaptive where offered (else every refresh), 1 every refresh, 0 never
 
 // Opens the window (not yet shown: see showWindowWhile), the GL context and the render
 // target, and sets the projection, viewport and initial GL state. Returns false (after
 // one line on stderr) when no usable GL context or render target can be had, and for
-// Fullscreen when no screen can be reached (SDL's offscreen or dummy driver, unless
+// a shown kind when no screen can be reached (SDL's offscreen or dummy driver, unless
 // SDL_VIDEODRIVER names it). Leaves the render target bound.
 bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
                  WindowKind kind = WindowKind::Fullscreen);
@@ -50,6 +56,13 @@ void presentFrame();
 // Shows what was last drawn into the window (the black frame at start-up).
 void swapWindow();
 
+// Switches a shown window between full screen and the window size chosen at start-up (or
+// its last size in a window), centred; the cursor is hidden in full screen and shown in a
+// window. The GL context, the render target and the picture stay as they are. Does
+// nothing for a Hidden window.
+void setFullscreen(bool fullscreen);
+bool isFullscreen();
+
 // Releases context and window. Safe after the window was destroyed on a close request.
 void closeDisplay();
 
@@ -72,7 +85,8 @@ bool readRenderTarget(uint8_t* rgba, int width, int height);
 uint64_t platformClockMs();
 
 // One window event, reduced to what the frame loop acts on.
-enum class WindowMessageKind { None, KeyDown, CloseRequest, Quit, Other };
+// ToggleFullscreen: F11, or Enter with Alt held (not a key's auto-repeat).
+enum class WindowMessageKind { None, KeyDown, CloseRequest, Quit, ToggleFullscreen, Other };
 struct WindowMessage {
     WindowMessageKind kind;
     int key;  // for KeyDown: 27 for Escape, otherwise the platform's key code

@@ -13,7 +13,8 @@ packages=(
     ffmpeg
     libgtest-dev clang libclang-rt-14-dev
     xvfb xdotool x11-utils imagemagick apitrace bc
-    dpkg-dev file lintian desktop-file-utils man-db groff-base
+    dpkg-dev file lintian desktop-file-utils man-db groff-base appstream
+    cage xwayland grim
 )
 if [ "${1:-}" = --sound-servers ]; then
     packages+=(pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon)

@@ -31,7 +31,7 @@ dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | sed 's| \./| /|' | tee "$tmp/l
 awk '{ print $3 }' "$tmp/listing" | grep -v '/$' | sort >"$tmp/files"
 {
     printf '%s\n' /usr/bin/velmora /usr/bin/velmora-capture /usr/bin/decode-jpeg \
-        /usr/share/applications/velmora.desktop \
+        /usr/share/applications/velmora.desktop /usr/share/metainfo/example.velmora.velmora.metainfo.xml \
         /usr/share/man/man6/velmora.6.gz /usr/share/man/man1/velmora-capture.1.gz \
         /usr/share/man/man1/decode-jpeg.1.gz \
         /usr/share/doc/velmora/changelog.gz /usr/share/doc/velmora/copyright
@@ -126,6 +126,19 @@ for size in 32 48 64 128 256; do
         fail "the ${size}px icon is not what make-assets draws: run build/make-assets tools/package/icons icon and commit"
 done
 
+section "AppStream metadata and licence"
+metainfo=$root/usr/share/metainfo/example.velmora.velmora.metainfo.xml
+appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli validate"
+# The metadata names the installed menu entry, the version packaged and the licence.
+grep -q '<launchable type="desktop-id">velmora.desktop</launchable>' "$metainfo" || fail "metainfo: no launchable velmora.desktop"
+grep -q "<release version=\"$VERSION\"" "$metainfo" || fail "metainfo: no release $VERSION"
+grep -q '<project_license>MIT</project_license>' "$metainfo" || fail "metainfo: project licence is not MIT"
+copyright=$root/usr/share/doc/velmora/copyright
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' "$copyright" ||
+    fail "copyright is not in the machine-readable format"
+[ "$(grep -c '^License: Expat$' "$copyright")" -ge 2 ] || fail "copyright: no Expat (MIT) licence for every file"
+grep -q '^MIT License$' "$SOURCE_DIR/LICENSE" || fail "LICENSE is not the MIT licence"
+
 section "manual pages"
 for page in man6/velmora.6.gz man1/velmora-capture.1.gz man1/decode-jpeg.1.gz; do
     path=$root/usr/share/man/$page
@@ -137,13 +150,21 @@ for page in man6/velmora.6.gz man1/velmora-capture.1.gz man1/decode-jpeg.1.gz; d
     grep -q "$VERSION" "$tmp/page.txt" || fail "$page: does not give version $VERSION"
     echo "$page: $(wc -l <"$tmp/page.txt") lines, no warnings"
 done
-# Every option --help names is in the page, and the page names no other.
+# Every option --help names is in the page, and the page names no other (the player's
+# page shows the capture tool's options in its examples: those lines are not its own).
 options_of() { grep -oE -- '--[a-z][a-z-]*' | sort -u; }
-for tool in velmora-capture decode-jpeg; do
-    page=$(ls "$root"/usr/share/man/man1/$tool.1.gz)
+for tool in velmora velmora-capture decode-jpeg; do
+    page=$(ls "$root"/usr/share/man/man*/$tool.[16].gz)
     "$root/usr/bin/$tool" --help | options_of >"$tmp/help-options"
-    zcat "$page" | sed 's/\\-/-/g' | options_of >"$tmp/page-options"
+    other='^$'
+    [ "$tool" = velmora ] && other='velmora\\-capture'
+    zcat "$page" | grep -v -- "$other" | sed 's/\\-/-/g' | options_of >"$tmp/page-options"
     diff -u "$tmp/help-options" "$tmp/page-options" || fail "$tool: options in --help (-) and the manual page (+) differ"
+done
+# The player's keys, as --help lists them, are in its page too.
+for key in Escape F11 Alt+Enter Space; do
+    "$root/usr/bin/velmora" --help | grep -q "$key" || fail "velmora --help does not name the key $key"
+    zcat "$root/usr/share/man/man6/velmora.6.gz" | grep -q "$key" || fail "velmora.6 does not name the key $key"
 done
 
 section "lintian"

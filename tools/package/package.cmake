@@ -17,6 +17,11 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/ DESTINATION ${CMAKE_INSTALL_DATADIR}
 # The menu entry and its icon (drawn by `make-assets tools/package/icons icon`).
 install(FILES ${VELMORA_PACKAGE_DIR}/velmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(DIRECTORY ${VELMORA_PACKAGE_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+# What software centres list for it (AppStream), carrying the version and date.
+configure_file(${VELMORA_PACKAGE_DIR}/velmora.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/package/example.velmora.velmora.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/package/example.velmora.velmora.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # Manual pages and the Debian changelog carry the version and date; they are installed
 # compressed (gzip -n: no name or time stamp inside, so the package builds the same twice).
@@ -60,7 +65,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # without a display (they bring Mesa's drivers, llvmpipe included).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libgl1, libegl1")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg")  # velmora-capture --video runs it
+# velmora-capture --video runs ffmpeg; on Wayland desktops that draw no window borders
+# themselves, SDL draws them through a libdecor plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, libdecor-0-plugin-1-cairo")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "real-time audiovisual demo of 3D scenes set to music")
 set(CPACK_PACKAGE_DESCRIPTION
 "velmora plays one piece of music and, in time with it, renders a fixed
