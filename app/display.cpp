@@ -1,5 +1,6 @@
-// The display layer over SDL2: window, compatibility GL context, the 640 x 480
-// framebuffer object every frame is drawn into, presentation, events and clock.
+// The display layer over SDL2: window, compatibility GL context, the framebuffer object
+// every frame is drawn into (640 x 480 times the render scale), presentation, events and
+// clock.
 // Owns the display globals and the window, context and render-target handles.
 #include "app/display.h"
 
@@ -25,6 +26,10 @@ const char* windowClassName = "morvik";
 int windowedWidth = 0;
 int windowedHeight = 0;
 int swapInterval = -1;
+RenderSize renderRequest;
+int renderWidth = 640;
+int renderHeight = 480;
+float renderScale = 1.0f;
 
 namespace {
 
@@ -168,10 +173,10 @@ SDL_Window* createWindow(const char* title, int width, int height, WindowKind ki
 // (glClearBuffer does not touch the clear colour the frame loop relies on).
 void drawIntoWindow(int windowWidth, int windowHeight) {
     int width = windowWidth;
-    int height = static_cast<int>(static_cast<int64_t>(windowWidth) * screenHeight / screenWidth);
+    int height = static_cast<int>(static_cast<int64_t>(windowWidth) * renderHeight / renderWidth);
     if (height > windowHeight) {
         height = windowHeight;
-        width = static_cast<int>(static_cast<int64_t>(windowHeight) * screenWidth / screenHeight);
+        width = static_cast<int>(static_cast<int64_t>(windowHeight) * renderWidth / renderHeight);
     }
     const int left = (windowWidth - width) / 2;
     const int bottom = (windowHeight - height) / 2;
@@ -179,8 +184,8 @@ void drawIntoWindow(int windowWidth, int windowHeight) {
     bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
     clearBufferfv(GL_COLOR, 0, black);
-    const bool exact = width == screenWidth && height == screenHeight;
-    blitFramebuffer(0, 0, screenWidth, screenHeight, left, bottom, left + width, bottom + height,
+    const bool exact = width == renderWidth && height == renderHeight;
+    blitFramebuffer(0, 0, renderWidth, renderHeight, left, bottom, left + width, bottom + height,
                     GL_COLOR_BUFFER_BIT, exact ? GL_NEAREST : GL_LINEAR);
     bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
 }
@@ -297,9 +302,16 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     windowFullscreen = kind == WindowKind::Fullscreen;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
 
+    // The picture keeps its 640 x 480 coordinates at any render size; only the pixels
+    // that draw it multiply.
+    if (renderRequest.native)
+        nativeSize(drawableWidth, drawableHeight, renderWidth, renderHeight);
+    else
+        scaledSize(renderRequest.scale, renderWidth, renderHeight);
+    renderScale = static_cast<float>(renderWidth) / static_cast<float>(width);
     if (!loadFramebufferProcs()) return fail("OpenGL has no framebuffer objects");
-    if (!createRenderTarget(width, height)) {
-        std::fprintf(stderr, "velmora: cannot create the %d x %d render target\n", width, height);
+    if (!createRenderTarget(renderWidth, renderHeight)) {
+        std::fprintf(stderr, "velmora: cannot create the %d x %d render target\n", renderWidth, renderHeight);
         return false;
     }
     if (!shown) {
@@ -317,12 +329,14 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
 void initGLContext() {
     // Leaves: the 120-degree perspective in the projection matrix, the whole target as
     // viewport, identity modelview as current matrix, depth test on with GL_LESS,
-    // lighting and blending off, smooth shading.
+    // lighting and blending off, smooth shading; above scale 1, lines renderScale pixels
+    // wide (at 1 the line width is GL's own 1, untouched).
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     loadPerspective(static_cast<float>(screenWidth) / viewportHeight);
-    glViewport(0, static_cast<GLint>((static_cast<float>(screenHeight) - viewportHeight) * 0.5f),
-               screenWidth, static_cast<GLsizei>(viewportHeight));
+    glViewport(0, static_cast<GLint>((static_cast<float>(screenHeight) - viewportHeight) * 0.5f * renderScale),
+               renderWidth, static_cast<GLsizei>(viewportHeight * renderScale));
+    if (renderScale != 1.0f) glLineWidth(renderScale);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glEnable(GL_DEPTH_TEST);
@@ -496,18 +510,18 @@ bool makeScaledCopy(int width, int height) {
 
 }  // namespace
 
-void readRenderTarget(uint8_t* rgba) { readRenderTarget(rgba, screenWidth, screenHeight); }
+void readRenderTarget(uint8_t* rgba) { readRenderTarget(rgba, renderWidth, renderHeight); }
 
 bool readRenderTarget(uint8_t* rgba, int width, int height) {
     // Leaves: the render target bound as read and draw framebuffer, GL_PACK_ALIGNMENT 1.
     bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
-    if (width != screenWidth || height != screenHeight) {
+    if (width != renderWidth || height != renderHeight) {
         if (!makeScaledCopy(width, height)) return false;
         // Whole factors repeat pixels exactly; others are smoothed as on a screen that size.
-        const bool whole = width % screenWidth == 0 && height % screenHeight == 0 &&
-                           width / screenWidth == height / screenHeight;
+        const bool whole = width % renderWidth == 0 && height % renderHeight == 0 &&
+                           width / renderWidth == height / renderHeight;
         bindFramebuffer(GL_DRAW_FRAMEBUFFER, scaledFramebuffer);
-        blitFramebuffer(0, 0, screenWidth, screenHeight, 0, 0, width, height, GL_COLOR_BUFFER_BIT,
+        blitFramebuffer(0, 0, renderWidth, renderHeight, 0, 0, width, height, GL_COLOR_BUFFER_BIT,
                         whole ? GL_NEAREST : GL_LINEAR);
         bindFramebuffer(GL_READ_FRAMEBUFFER, scaledFramebuffer);
     }

@@ -1,16 +1,28 @@
-// The display layer: the one window, its GL context, the 640 x 480 render target
-// the demo draws into, presentation, window events and the platform clock.
-// This file and display.cpp are the only places in app/ that know SDL.
+// The display layer: the one window, its GL context, the render target the demo draws
+// into (640 x 480, or that picture at a larger scale), presentation, window events and
+// the platform clock. This file and display.cpp are the only places in app/ that know SDL.
 #pragma once
 #include <cstdint>
 
+#include "app/render_size.h"
+
 // Display globals. The demo's pixel promises hold inside the render target,
 // whatever the size of the screen.
-extern int screenWidth;       // pixels, 640
-extern int screenHeight;      // pixels, 480
+extern int screenWidth;       // pixels of the 640 x 480 picture: the 2D coordinate system
+extern int screenHeight;      // the same, 480
 extern int fieldOfView;       // degrees, vertical
-extern float viewportHeight;  // pixels, equal to screenHeight
+extern float viewportHeight;  // pixels of the 640 x 480 picture, equal to screenHeight
 extern const char* windowClassName;  // window title
+
+// The render target: the same picture rasterised natively at renderScale times its size.
+// Everything tied to pixels follows the scale: viewport, line width, caption glyphs
+// (render/bitmap_font.h) and read-back; the 2D coordinates and every scene value do not.
+// Set by openDisplay from renderRequest; 640 x 480 and 1 before it.
+extern RenderSize renderRequest;  // asked for before openDisplay; the default is 1
+extern int renderWidth;           // pixels, 640 * renderScale
+extern int renderHeight;          // pixels, 480 * renderScale
+extern float renderScale;         // renderWidth / screenWidth, 1..8; 1: today's picture
+
 
 // How the window is shown. The demo asks for Fullscreen, or Windowed (a resizable desktop
 // window) when the user asks for it; tests and the capture tool ask for Hidden, which still
@@ -23,7 +35,8 @@ extern int windowedHeight;  // pixels; 0 as above
 extern int swapInterval;    // -1 adaptive where offered (else every refresh), 1 every refresh, 0 never
 
 // Opens the window (not yet shown: see showWindowWhile), the GL context and the render
-// target, and sets the projection, viewport and initial GL state. Returns false (after
+// target (at the size renderRequest asks for; native: the largest 4:3 size the window's
+// drawable holds when it opens), and sets the projection, viewport and initial GL state. Returns false (after
 // one line on stderr) when no usable GL context or render target can be had, and for
 // a shown kind when no screen can be reached (SDL's offscreen or dummy driver, unless
 // SDL_VIDEODRIVER names it). Leaves the render target bound.
@@ -32,7 +45,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
 
 // Projection, viewport and initial state, on the current context. Leaves the
 // modelview as the current matrix mode, depth test on (GL_LESS), lighting and
-// blending off, smooth shading.
+// blending off, smooth shading; above scale 1, lines renderScale pixels wide.
 void initGLContext();
 
 // Shows the window and runs `work` meanwhile, with the GL context. Showing a full-screen
@@ -72,7 +85,7 @@ void destroyMainWindow();
 // The GL name of the render target's framebuffer, for code that reads pixels back.
 unsigned renderTargetFramebuffer();
 
-// Copies the render target into `rgba`: screenWidth x screenHeight pixels, 4 bytes each
+// Copies the render target into `rgba`: renderWidth x renderHeight pixels, 4 bytes each
 // (alpha as the target holds it), rows from the top. Allocates nothing. Leaves the render
 // target bound as read and draw framebuffer and GL_PACK_ALIGNMENT 1.
 void readRenderTarget(uint8_t* rgba);

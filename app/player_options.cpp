@@ -44,10 +44,6 @@ bool looksLikeSize(const std::string& text) {
     return true;
 }
 
-bool validRender(const std::string& value) {
-    int factor = 0;
-    return value == "native" || value == "640x480" || parseWhole(value, 1, 8, factor);
-}
 
 }  // namespace
 
@@ -92,13 +88,11 @@ bool parsePlayerOptions(int argc, const char* const* argv, PlayerOptions& o, std
                 value = argv[++i];
             }
             if (value.empty()) return fail(error, name, "needs a value");
-            if (name == "--data") {
+            std::string why;
+            if (name == "--data")
                 o.dataDir = value;
-            } else if (!validRender(value)) {
-                return fail(error, "--render " + value, "expected native, 640x480 or a whole factor from 1 to 8");
-            } else {
-                o.render = value;
-            }
+            else if (!parseRenderSize(value, o.render, &why))
+                return fail(error, "--render " + value, why);
         } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
             return fail(error, name, "unknown option");
         } else {
@@ -122,8 +116,9 @@ const char* playerUsage() {
         "  --no-vsync            never wait for the screen (the default is adaptive vsync\n"
         "                        where the driver offers it, else every refresh)\n"
         "  --loop                start again from the first scene after the last, until Escape\n"
-        "  --render SIZE         draw at native (the window's own size), 640x480 (the\n"
-        "                        default) or N times 640x480, N from 1 to 8\n"
+        "  --render SIZE         draw the scenes at SIZE: 640x480 (the default, scaled to\n"
+        "                        the screen), native (the largest 4:3 size the window\n"
+        "                        holds) or a factor S from 1 to 8 (2.25: 1440x1080)\n"
         "  --data DIR            folder with music.mp3 and textures/ (default: the current\n"
         "                        folder if it has either, else the installed data)\n"
         "  --version             print the version and stop\n"

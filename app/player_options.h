@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "app/render_size.h"
+
 // How buffer swaps wait for the screen's refresh.
 enum class VsyncChoice {
     Default,  // adaptive where the driver offers it, else every refresh
@@ -19,7 +21,7 @@ struct PlayerOptions {
     int windowHeight = 0;
     VsyncChoice vsync = VsyncChoice::Default;
     bool loop = false;       // --loop: start again after the last scene, until Escape
-    std::string render;      // --render: "native", "640x480" or a factor "1".."8"; empty: 640x480
+    RenderSize render;       // --render: native, or a factor 1..8 (the default 1: 640 x 480)
     std::string dataDir;     // --data: folder holding music.mp3 and textures/
 };
 

@@ -4,11 +4,13 @@
 
 #include <GL/gl.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "app/display.h"
 #include "render/glyph_source.h"
 #include "render/render_state.h"
 
@@ -88,8 +90,11 @@ bool BitmapFont::createFont(int height) {
     listBase = 0;
     glyphBits.clear();
 
+    // The face rasterised afresh at the render scale, offsets and advances included, so
+    // that captions are as sharp as the geometry: glyphs are never scaled as bitmaps.
+    const int emPixels = static_cast<int>(std::lround(static_cast<double>(height) * renderScale));
     GlyphSource source;
-    if (const char* reason = source.openFace(CAPTION_FAMILY, true, height)) {
+    if (const char* reason = source.openFace(CAPTION_FAMILY, true, emPixels)) {
         if (source.filePath[0])
             std::fprintf(stderr, "velmora: %s: %s; captions are off\n", source.filePath, reason);
         else

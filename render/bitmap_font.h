@@ -26,10 +26,12 @@ struct BitmapFont {
     std::vector<unsigned char> glyphBits;
 
     // Builds the 224 glyph lists from an italic serif face at an em height of `height`
-    // pixels (monochrome bitmaps, origin on the baseline, each list moving the raster
-    // position right by the glyph's advance). Needs the GL context current. Returns false,
-    // after one line on stderr, when no font is usable; listBase is then 0 and printText
-    // draws nothing.
+    // pixels of the 640 x 480 picture: rasterised at height x renderScale pixels of the
+    // render target, rounded, with offsets and advances from that rasterisation
+    // (monochrome bitmaps, origin on the baseline, each list moving the raster position
+    // right by the glyph's advance). Needs the GL context current. Returns false, after
+    // one line on stderr, when no font is usable; listBase is then 0 and printText draws
+    // nothing.
     // Leaves: pixel unpack state at GL's initial values.
     bool createFont(int height);
 

@@ -20,7 +20,7 @@ struct Accepted {
     int width, height;
     VsyncChoice vsync;
     bool loop;
-    const char* render;
+    double render;  // the factor; 0: native
     const char* data;
 };
 
@@ -34,25 +34,28 @@ struct Refused {
 TEST(PlayerOptions, AcceptedLines) {
     const VsyncChoice D = VsyncChoice::Default, On = VsyncChoice::On, Off = VsyncChoice::Off;
     const Accepted table[] = {
-        {{}, false, 0, 0, D, false, "", ""},
-        {{"--window"}, true, 0, 0, D, false, "", ""},
-        {{"--window=800x600"}, true, 800, 600, D, false, "", ""},
-        {{"--window", "1600x900"}, true, 1600, 900, D, false, "", ""},
-        {{"--window=64x16384"}, true, 64, 16384, D, false, "", ""},
+        {{}, false, 0, 0, D, false, 1, ""},
+        {{"--window"}, true, 0, 0, D, false, 1, ""},
+        {{"--window=800x600"}, true, 800, 600, D, false, 1, ""},
+        {{"--window", "1600x900"}, true, 1600, 900, D, false, 1, ""},
+        {{"--window=64x16384"}, true, 64, 16384, D, false, 1, ""},
         // The later of two contradicting options wins; a bare --window forgets a size.
-        {{"--window=800x600", "--fullscreen"}, false, 800, 600, D, false, "", ""},
-        {{"--fullscreen", "--window"}, true, 0, 0, D, false, "", ""},
-        {{"--window=800x600", "--window"}, true, 0, 0, D, false, "", ""},
-        {{"--vsync"}, false, 0, 0, On, false, "", ""},
-        {{"--vsync", "--no-vsync"}, false, 0, 0, Off, false, "", ""},
-        {{"--no-vsync", "--vsync"}, false, 0, 0, On, false, "", ""},
-        {{"--loop", "--window", "--loop"}, true, 0, 0, D, true, "", ""},
-        {{"--render", "native"}, false, 0, 0, D, false, "native", ""},
-        {{"--render=640x480"}, false, 0, 0, D, false, "640x480", ""},
-        {{"--render", "1"}, false, 0, 0, D, false, "1", ""},
-        {{"--render=8"}, false, 0, 0, D, false, "8", ""},
-        {{"--data", "/srv/my demo"}, false, 0, 0, D, false, "", "/srv/my demo"},
-        {{"--data=x=y", "--window", "--data", "--loop"}, true, 0, 0, D, false, "", "--loop"},
+        {{"--window=800x600", "--fullscreen"}, false, 800, 600, D, false, 1, ""},
+        {{"--fullscreen", "--window"}, true, 0, 0, D, false, 1, ""},
+        {{"--window=800x600", "--window"}, true, 0, 0, D, false, 1, ""},
+        {{"--vsync"}, false, 0, 0, On, false, 1, ""},
+        {{"--vsync", "--no-vsync"}, false, 0, 0, Off, false, 1, ""},
+        {{"--no-vsync", "--vsync"}, false, 0, 0, On, false, 1, ""},
+        {{"--loop", "--window", "--loop"}, true, 0, 0, D, true, 1, ""},
+        {{"--render", "native"}, false, 0, 0, D, false, 0, ""},
+        {{"--render=640x480"}, false, 0, 0, D, false, 1, ""},
+        {{"--render", "1"}, false, 0, 0, D, false, 1, ""},
+        {{"--render=8"}, false, 0, 0, D, false, 8, ""},
+        {{"--render=2.25"}, false, 0, 0, D, false, 2.25, ""},
+        {{"--render", "1440x1080"}, false, 0, 0, D, false, 2.25, ""},
+        {{"--render", "native", "--render", "3"}, false, 0, 0, D, false, 3, ""},
+        {{"--data", "/srv/my demo"}, false, 0, 0, D, false, 1, "/srv/my demo"},
+        {{"--data=x=y", "--window", "--data", "--loop"}, true, 0, 0, D, false, 1, "--loop"},
     };
     for (const Accepted& row : table) {
         PlayerOptions o;
@@ -65,7 +68,8 @@ TEST(PlayerOptions, AcceptedLines) {
         EXPECT_EQ(o.windowHeight, row.height) << line;
         EXPECT_EQ(o.vsync, row.vsync) << line;
         EXPECT_EQ(o.loop, row.loop) << line;
-        EXPECT_EQ(o.render, row.render) << line;
+        EXPECT_EQ(o.render.native, row.render == 0) << line;
+        if (row.render != 0) EXPECT_EQ(o.render.scale, row.render) << line;
         EXPECT_EQ(o.dataDir, row.data) << line;
         EXPECT_FALSE(o.help || o.version) << line;
     }
@@ -88,7 +92,10 @@ TEST(PlayerOptions, HelpAndVersionStopBeforeAnythingElse) {
 
 TEST(PlayerOptions, RefusedLinesNameTheOptionAndPointAtHelp) {
     const char* const window = "expected WIDTHxHEIGHT like 1280x960, each side 64 to 16384 (see velmora --help)";
-    const char* const render = "expected native, 640x480 or a whole factor from 1 to 8 (see velmora --help)";
+    const char* const render =
+        "expected native, a factor from 1 to 8 (like 2 or 2.25) or a size like 640x480 (see velmora --help)";
+    const char* const pixels =
+        "expected a 4:3 size from 640x480 to 5120x3840 with the width a multiple of 8 (see velmora --help)";
     const Refused table[] = {
         {{"--bogus"}, "--bogus: unknown option (see velmora --help)"},
         {{"--bogus=1"}, "--bogus: unknown option (see velmora --help)"},
@@ -116,9 +123,9 @@ TEST(PlayerOptions, RefusedLinesNameTheOptionAndPointAtHelp) {
         {{"--render="}, "--render: needs a value (see velmora --help)"},
         {{"--render", "0"}, std::string("--render 0: ") + render},
         {{"--render", "9"}, std::string("--render 9: ") + render},
-        {{"--render=2.5"}, std::string("--render 2.5: ") + render},
+        {{"--render=2.5.1"}, std::string("--render 2.5.1: ") + render},
         {{"--render=NATIVE"}, std::string("--render NATIVE: ") + render},
-        {{"--render=1280x960"}, std::string("--render 1280x960: ") + render},
+        {{"--render=1280x961"}, std::string("--render 1280x961: ") + pixels},
         {{"--data"}, "--data: needs a value (see velmora --help)"},
         {{"--data="}, "--data: needs a value (see velmora --help)"},
         // The first fault is the one named, even after --help.

@@ -141,6 +141,57 @@ TEST(CaptureOptions, ScaledSizesStayFourByThreeAndEven) {
     EXPECT_EQ(h, 480);
 }
 
+TEST(RenderSize, FactorsSizesAndNativeReadAndPickTheSizes) {
+    // The value as given -> the scale, and for the capture tool the output size.
+    struct Case {
+        std::vector<const char*> args;
+        double renderScale;
+        int outputWidth;
+    };
+    const Case cases[] = {
+        {{}, 1.0, 640},
+        {{"--render", "2"}, 2.0, 1280},               // --render alone sets the output size
+        {{"--render=2.25"}, 2.25, 1440},
+        {{"--render", "1440x1080"}, 2.25, 1440},      // a size a factor makes
+        {{"--render", "640x480"}, 1.0, 640},
+        {{"--render", "native"}, 1.0, 640},           // native: the --scale size
+        {{"--render", "native", "--scale", "3"}, 3.0, 1920},
+        {{"--scale", "1.5", "--render", "3"}, 3.0, 960},  // rendered at 3, scaled to 1.5
+        {{"--scale", "2"}, 1.0, 1280},                // --scale alone still scales
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> args = {"--png", "x"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CaptureOptions o;
+        std::string error;
+        ASSERT_TRUE(parse(args, o, &error)) << error;
+        EXPECT_DOUBLE_EQ(o.renderScale, c.renderScale) << (c.args.empty() ? "" : c.args.back());
+        EXPECT_EQ(o.outputWidth, c.outputWidth) << (c.args.empty() ? "" : c.args.back());
+        EXPECT_EQ(o.outputWidth * 3, o.outputHeight * 4);
+    }
+    RenderSize size;
+    std::string why;
+    for (const char* bad : {"0.99", "8.000001", "9", "2.", ".5", "-2", "2x", "x480", "1000x700", "1001x750",
+                            "644x483", "5128x3846", "Native", "2e0", "", "1.0000001"}) {
+        EXPECT_FALSE(parseRenderSize(bad, size, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    EXPECT_TRUE(parseRenderSize("8", size, &why));
+    EXPECT_TRUE(parseRenderSize("5120x3840", size, &why));
+    EXPECT_DOUBLE_EQ(size.scale, 8.0);
+
+    // native: the largest 4:3 size within the drawable, never below 640 x 480.
+    const int drawables[][4] = {{1920, 1080, 1440, 1080}, {1280, 1024, 1280, 960}, {1366, 768, 1024, 768},
+                                {1000, 700, 932, 699},    {3840, 2160, 2880, 2160}, {640, 480, 640, 480},
+                                {320, 200, 640, 480}};
+    for (const auto& d : drawables) {
+        int w = 0, h = 0;
+        nativeSize(d[0], d[1], w, h);
+        EXPECT_EQ(w, d[2]) << d[0] << "x" << d[1];
+        EXPECT_EQ(h, d[3]) << d[0] << "x" << d[1];
+    }
+}
+
 TEST(CaptureOptions, BadCommandLinesNameTheOption) {
     struct Case {
         std::vector<const char*> args;
@@ -161,6 +212,8 @@ TEST(CaptureOptions, BadCommandLinesNameTheOption) {
         {{"--png", "x", "--from", "1.001", "--to", "1.002"}, "no frame starts"},
         {{"--png", "x", "--scale", "0.5"}, "--scale 0.5"},
         {{"--png", "x", "--scale", "9"}, "--scale 9"},
+        {{"--png", "x", "--render", "0.5"}, "--render 0.5"},
+        {{"--png", "x", "--render"}, "--render: needs a value"},
         {{"--video", "v.mp4", "--crf", "52"}, "--crf 52"},
         {{"--video", "out/video"}, "extension"},
         {{"--video", "v.mp4", "--benchmark"}, "--benchmark"},

@@ -121,7 +121,7 @@ struct CaptureRun {
     double fps = 60.0;
     ContactSheet sheet;
     bool scaled = false;
-    std::vector<uint8_t> base;  // the 640 x 480 target, read back
+    std::vector<uint8_t> base;  // the render target (640 x 480 unless --render), read back
     std::vector<uint8_t> out;   // the scaled copy, when --scale asks for one
     BenchmarkLog bench;
     OutputFile log;  // --log, open while the frames run
@@ -207,6 +207,8 @@ bool startCapture(CaptureRun& run, std::string* error) {
     const Clock::time_point begin = Clock::now();
     // As the demo does, the pictures are decoded on a thread of their own meanwhile.
     prefetchStartupTextures();
+    renderRequest.native = false;
+    renderRequest.scale = o.renderScale;
     if (!openDisplay(windowClassName, screenWidth, screenHeight, 32, WindowKind::Hidden)) {
         *error = "no OpenGL context (see the line above)";
         return false;
@@ -222,8 +224,8 @@ bool startCapture(CaptureRun& run, std::string* error) {
     run.startUp = secondsSince(begin);
     run.renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
 
-    run.scaled = o.outputWidth != screenWidth || o.outputHeight != screenHeight;
-    const size_t baseBytes = static_cast<size_t>(screenWidth) * screenHeight * 4;
+    run.scaled = o.outputWidth != renderWidth || o.outputHeight != renderHeight;
+    const size_t baseBytes = static_cast<size_t>(renderWidth) * renderHeight * 4;
     const size_t outBytes = run.scaled ? static_cast<size_t>(o.outputWidth) * o.outputHeight * 4 : 0;
     run.base.resize(baseBytes);
     run.out.resize(outBytes);
@@ -289,7 +291,7 @@ bool writeFrame(CaptureRun& run, int64_t n, int scene, std::string* error) {
     const Clock::time_point t1 = Clock::now();
     run.readBack += std::chrono::duration<double>(t1 - t0).count();
 
-    if (toSheet) addToSheet(run.sheet, n, scene, run.base.data(), screenWidth, screenHeight);
+    if (toSheet) addToSheet(run.sheet, n, scene, run.base.data(), renderWidth, renderHeight);
     if (toPng) {
         const std::string path = pngName(run.o.pngDir, n);
         if (!writePng(path, run.o.outputWidth, run.o.outputHeight, picture.data(), error)) {
@@ -405,7 +407,7 @@ bool finishOutputs(CaptureRun& run, bool ok, std::string* error) {
         printBenchmarkTable(stdout, run.bench, run.fps);
         char subtitle[256];
         std::snprintf(subtitle, sizeof subtitle, "%d x %d at %.3g fps, every frame rendered and finished; renderer: %s",
-                      screenWidth, screenHeight, run.fps, run.renderer.c_str());
+                      renderWidth, renderHeight, run.fps, run.renderer.c_str());
         ok = writeBenchmarkPlot(o.plotFile, run.bench, run.fps, subtitle, error);
         if (ok)
             std::fprintf(stderr, "velmora-capture: wrote %s\n", o.plotFile.c_str());

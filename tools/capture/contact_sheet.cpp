@@ -41,18 +41,22 @@ bool sheetWants(const ContactSheet& sheet, int64_t frame) {
 
 void addToSheet(ContactSheet& sheet, int64_t frame, int scene, const uint8_t* rgba, int width,
                 int height) {
-    const int fx = width / THUMB_W, fy = height / THUMB_H;  // whole source pixels per thumbnail pixel
+    // Thumbnail pixel (x, y) covers source columns [x * width / THUMB_W, (x + 1) * width /
+    // THUMB_W) and the rows likewise: whole blocks at 640 x 480, near-equal ones at any size.
     uint8_t thumb[THUMB_W * THUMB_H * 4];
     for (int y = 0; y < THUMB_H; ++y)
         for (int x = 0; x < THUMB_W; ++x) {
+            const int x0 = x * width / THUMB_W, x1 = (x + 1) * width / THUMB_W;
+            const int y0 = y * height / THUMB_H, y1 = (y + 1) * height / THUMB_H;
+            const int count = (x1 - x0) * (y1 - y0);
             int sum[3] = {0, 0, 0};
-            for (int j = 0; j < fy; ++j)
-                for (int i = 0; i < fx; ++i) {
-                    const uint8_t* p = &rgba[(static_cast<size_t>(y * fy + j) * width + x * fx + i) * 4];
+            for (int j = y0; j < y1; ++j)
+                for (int i = x0; i < x1; ++i) {
+                    const uint8_t* p = &rgba[(static_cast<size_t>(j) * width + i) * 4];
                     sum[0] += p[0], sum[1] += p[1], sum[2] += p[2];
                 }
             uint8_t* t = &thumb[(y * THUMB_W + x) * 4];
-            for (int k = 0; k < 3; ++k) t[k] = static_cast<uint8_t>((sum[k] + fx * fy / 2) / (fx * fy));
+            for (int k = 0; k < 3; ++k) t[k] = static_cast<uint8_t>((sum[k] + count / 2) / count);
             t[3] = 255;
         }
     while (sheetWants(sheet, frame)) {

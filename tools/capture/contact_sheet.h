@@ -26,6 +26,7 @@ int64_t lastSheetFrame(const ContactSheet& sheet);
 // True when frame n fills one or more thumbnails.
 bool sheetWants(const ContactSheet& sheet, int64_t frame);
 
-// Fills every thumbnail showing frame n from the 640 x 480 RGBA picture (rows from the top).
+// Fills every thumbnail showing frame n from an RGBA picture of at least 160 x 120 pixels
+// (rows from the top), each thumbnail pixel the mean of the source pixels it covers.
 void addToSheet(ContactSheet& sheet, int64_t frame, int scene, const uint8_t* rgba, int width,
                 int height);

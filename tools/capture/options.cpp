@@ -29,16 +29,9 @@ bool parseScale(const std::string& text, double& scale) {
 
 }  // namespace
 
-void scaledSize(double scale, int& width, int& height) {
-    // 4k x 3k pixels with k even, so both sides stay even: 1 -> 640x480, 2.25 -> 1440x1080.
-    const int k = 2 * static_cast<int>(std::lround(80.0 * scale));
-    width = 4 * k;
-    height = 3 * k;
-}
-
 bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureOptions& o,
                   std::string* error) {
-    bool gaveFrom = false, gaveTo = false;
+    bool gaveFrom = false, gaveTo = false, gaveScale = false, gaveRender = false;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::string value;
@@ -62,8 +55,8 @@ bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureO
         }
         static const char* const valued[] = {"--png", "--at", "--video", "--contact-sheet",
                                              "--plot", "--log", "--data", "--fps", "--from",
-                                             "--to", "--scale", "--codec", "--crf", "--preset",
-                                             "--sheet-count"};
+                                             "--to", "--scale", "--render", "--codec", "--crf",
+                                             "--preset", "--sheet-count"};
         bool known = false;
         for (const char* v : valued) known = known || name == v;
         if (!known) {
@@ -117,6 +110,10 @@ bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureO
         } else if (name == "--scale") {
             if (!parseScale(value, o.scale))
                 return fail(error, name + " " + value, "expected a factor from 1 to 8, like 2 or 2.25");
+            gaveScale = true;
+        } else if (name == "--render") {
+            if (!parseRenderSize(value, o.render, &why)) return fail(error, name + " " + value, why);
+            gaveRender = true;
         } else if (name == "--crf") {
             if (!parseInt(value, 0, 51, o.crf))
                 return fail(error, name + " " + value, "expected a whole number from 0 to 51");
@@ -149,7 +146,10 @@ bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureO
         if (frameShownAt(at, o.fps) > lastFrame)
             return fail(error, "--at " + formatSeconds(at / 1e6, 3),
                         "lies after the demo's last frame, at " + lastAt + " s");
-    scaledSize(o.scale, o.outputWidth, o.outputHeight);
+    // --render alone sets the output size too; with --scale the rendered frames are
+    // scaled to it, as 640 x 480 ones are without --render.
+    o.renderScale = o.render.native ? o.scale : o.render.scale;
+    scaledSize(gaveRender && !gaveScale ? o.renderScale : o.scale, o.outputWidth, o.outputHeight);
     return true;
 }
 
@@ -174,6 +174,9 @@ const char* captureUsage() {
         "  --from T, --to T      demo time span in seconds (12.5) or minutes:seconds (1:05);\n"
         "                        frames before --from are rendered but not written\n"
         "  --scale S             output 640x480 times S (1 to 8), 4:3 kept: 2.25 = 1440x1080\n"
+        "  --render S            render the frames natively at 640x480 times S (1 to 8) instead\n"
+        "                        of scaling them: sharp edges, lines and captions; native: at\n"
+        "                        the --scale size. Sets the output size unless --scale does\n"
         "\n"
         "Video encoding (ffmpeg must be installed):\n"
         "  --codec NAME          ffmpeg video encoder (default libx264 for .mp4 .m4v .mov .mkv)\n"

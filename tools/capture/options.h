@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/render_size.h"
 #include "tools/capture/frame_clock.h"
 
 struct CaptureOptions {
@@ -20,8 +21,10 @@ struct CaptureOptions {
     int64_t fromUs = 0;            // --from, µs of demo time
     int64_t toUs = -1;             // --to, µs of demo time; -1: the demo's end
     double scale = 1.0;            // --scale, 1..8
-    int outputWidth = 640;         // pixels, from the scale: 4:3 and even
+    int outputWidth = 640;         // pixels, from the scale (else from --render): 4:3 and even
     int outputHeight = 480;
+    RenderSize render;             // --render: native is the output size; by default 1
+    double renderScale = 1.0;      // the picture is rendered at 640 x 480 times this, 1..8
     std::string codec;             // --codec: ffmpeg video encoder; empty: chosen by extension
     int crf = 18;                  // --crf, 0..51
     std::string preset = "veryfast";  // --preset
@@ -38,6 +41,3 @@ bool parseOptions(int argc, const char* const* argv, int64_t demoEndMs, CaptureO
 // The --help text.
 const char* captureUsage();
 
-// The output size for a scale: 640 x 480 times `scale`, kept at exactly 4:3 with even sides
-// (what H.264's 4:2:0 needs). Writes width and height.
-void scaledSize(double scale, int& width, int& height);
