@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/display_x11.h"
 #include "render/overlay.h"
 
 int screenWidth = 640;
@@ -198,6 +199,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
     const bool displayNamed = (x && *x) || (wayland && *wayland);
     if (kind == WindowKind::Fullscreen && !displayNamed && !SDL_getenv("SDL_VIDEODRIVER")) return noDisplay();
+    watchX11Display();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return fail("cannot open the display");
     const char* driver = SDL_GetCurrentVideoDriver();
     const bool invisible = driver && (SDL_strcasecmp(driver, "offscreen") == 0 ||
@@ -227,6 +229,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     }
     if (!mainWindow || !renderContext) return fail("cannot create an OpenGL context");
     SDL_GL_MakeCurrent(mainWindow, renderContext);
+    watchX11Window(mainWindow);
     mainWindowKind = kind;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
 
