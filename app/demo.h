@@ -45,6 +45,9 @@ void drawLetterbox();
 // Runs frames until quitRequested: at most one event per turn, a frame only when
 // the queue is empty.
 void runFrameLoop();
+// True when VELMORA_FRAME_LOG named a log that could not be opened or written (its one
+// line is printed): the run then ends with status 1.
+bool frameLogLost();
 
 // Stops the music and closes the sound and the display.
 void shutdownDemo();

@@ -17,5 +17,5 @@ int main(int, char**) {
     startClocks();
     runFrameLoop();
     shutdownDemo();
-    return 0;
+    return frameLogLost() ? 1 : 0;
 }
