@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -84,7 +85,13 @@ bool displayGone() {
 // A crash while the display is gone is the GL library meeting the dead connection; any
 // other crash stays a crash (the default action, with its core dump).
 void onFatalSignal(int signal) {
-    if (displayGone()) endForLostDisplay("the X server closed the connection");
+    // A server being killed closes the client's connection a moment before its listening
+    // socket: a crash on the first can come before the second shows. 100 ms at most.
+    for (int tries = 0; tries < 20; ++tries) {
+        if (displayGone()) endForLostDisplay("the X server closed the connection");
+        const timespec pause{0, 5000000};
+        nanosleep(&pause, nullptr);
+    }
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
