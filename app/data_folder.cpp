@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -47,7 +48,8 @@ std::string enterDataFolder(const char* programName) {
     char program[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", program, sizeof program - 1);
     const std::string installed = n > 0 ? installedDataFolder(std::string(program, n)) : "";
-    const std::string folder = chooseDataFolder(installed);
+    const char* asked = std::getenv("VELMORA_DATA");
+    const std::string folder = asked && *asked ? std::string(asked) : chooseDataFolder(installed);
     if (folder != "." && chdir(folder.c_str()) != 0)
         std::fprintf(stderr, "%s: cannot enter %s: %s\n", programName, folder.c_str(), std::strerror(errno));
     return workingFolder();

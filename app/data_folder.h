@@ -19,6 +19,9 @@ std::string installedDataFolder(const std::string& programPath);
 std::string chooseDataFolder(const std::string& installed);
 
 // Makes the chosen folder the working folder, for this running program (found through
-// /proc/self/exe). Returns the folder now in use, absolute; on a failed change it says
-// so in one stderr line prefixed with `programName` and stays where it is.
+// /proc/self/exe). VELMORA_DATA, when set and not empty, names the folder instead, with
+// no choice made (the menu entry sets it to the installed copy, so that a stray
+// music.mp3 in the home folder it starts in is never played). Returns the folder now in
+// use, absolute; on a failed change it says so in one stderr line prefixed with
+// `programName` and stays where it is.
 std::string enterDataFolder(const char* programName);

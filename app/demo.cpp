@@ -3,9 +3,16 @@
 
 #include <GL/gl.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+#include <cstring>
 
 #include "app/frame_lead.h"
 #include "app/timeline.h"
@@ -31,9 +38,32 @@ FrameLead frameLead;
 // picture against the sound (tools/av-sync.sh): presentation time (ns, the sound
 // layer's clock), music level, heard frame at presentation, newest hand-over frame and
 // its time (ns), the output's latency (frames, soundLatencyFrames), demoTimeMs; on the
-// stepped clock also the frame's checksum (16 hex digits). Off when unset; flushed every
-// line, so the run may be ended at any time.
-std::FILE* frameLog = nullptr;
+// stepped clock also the frame's checksum (16 hex digits). Off when unset. Each line is one write, so the run may be ended at any
+// time. The log never holds the frames up: it is opened and written without waiting (a
+// named pipe with no reader, or one that stops reading, is not waited for), and the
+// first failed write ends the log with one line saying why; the run then goes on and
+// ends with status 1, since whoever asked for the log has lost it.
+int frameLogFd = -1;
+const char* frameLogPath = nullptr;
+bool frameLogFailed = false;
+
+void failFrameLog(const char* why) {
+    std::fprintf(stderr, "velmora: %s: cannot write the frame log: %s%s\n", frameLogPath, why,
+                 frameLogFd >= 0 ? "; logging stopped" : "");
+    if (frameLogFd >= 0) close(frameLogFd);
+    frameLogFd = -1;
+    frameLogFailed = true;
+}
+
+// One whole line (under PIPE_BUF, so a pipe takes it whole or not at all).
+void writeFrameLogLine(const char* line, int length) {
+    const ssize_t n = write(frameLogFd, line, static_cast<size_t>(length));
+    if (n == length) return;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        failFrameLog("the reader does not keep up");
+    else
+        failFrameLog(n < 0 ? std::strerror(errno) : "short write");
+}
 
 // With VELMORA_DEBUG_FRAME_MS set to N (1..10000), a debugging clock: the demo's clock
 // stands at 0 for the first frame and moves on N ms after each frame presented, however
@@ -59,7 +89,7 @@ void chooseSteppedClock() {
     steppedClockNowMs = 0;
     clockSource = steppedClock;
     startClocks();
-    checksumPixels.resize(static_cast<size_t>(screenWidth) * screenHeight * 4);
+    checksumPixels.resize(static_cast<size_t>(renderWidth) * renderHeight * 4);
 }
 
 // FNV-1a over the render target's pixels.
@@ -73,26 +103,42 @@ uint64_t frameChecksum() {
 void openFrameLog() {
     const char* path = std::getenv("VELMORA_FRAME_LOG");
     if (!path || !*path) return;
-    frameLog = std::fopen(path, "w");
-    if (!frameLog) {
-        std::fprintf(stderr, "velmora: %s: cannot write the frame log\n", path);
+    frameLogPath = path;
+    // A reader that goes away shows as a failed write, not as the end of the program.
+    signal(SIGPIPE, SIG_IGN);
+    frameLogFd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (frameLogFd < 0) {
+        failFrameLog(errno == ENXIO ? "no process reads this named pipe" : std::strerror(errno));
         return;
     }
-    std::fprintf(frameLog, "# driver %s buffer %d latency %d\n", soundDriverName(), soundBufferFrames(),
-                 soundLatencyFrames());
+    char line[160];
+    const int n = std::snprintf(line, sizeof line, "# driver %s buffer %d latency %d\n", soundDriverName(),
+                                soundBufferFrames(), soundLatencyFrames());
+    writeFrameLogLine(line, std::min(n, static_cast<int>(sizeof line) - 1));
 }
 
 void logFrame() {
     const int64_t presentedNs = soundClockNs();
     const int64_t heard = soundDeviceOpen() && musicPlayer.playingSlot >= 0 ? heardFrame() : 0;
     const SoundHandOver handOver = lastHandOver();
-    std::fprintf(frameLog, "%lld %.6f %lld %lld %lld %d %.0f", static_cast<long long>(presentedNs), musicLevel,
-                 static_cast<long long>(heard), static_cast<long long>(handOver.frame),
-                 static_cast<long long>(handOver.timeNs), soundLatencyFrames(), demoTimeMs);
+    char line[192];
+    int n = std::snprintf(line, sizeof line, "%lld %.6f %lld %lld %lld %d %.0f", static_cast<long long>(presentedNs),
+                          musicLevel, static_cast<long long>(heard), static_cast<long long>(handOver.frame),
+                          static_cast<long long>(handOver.timeNs), soundLatencyFrames(), demoTimeMs);
+    n = std::min(n, static_cast<int>(sizeof line) - 20);
     if (steppedClockStepMs > 0)
-        std::fprintf(frameLog, " %016llx", static_cast<unsigned long long>(frameChecksum()));
-    std::fputc('\n', frameLog);
-    std::fflush(frameLog);
+        n += std::snprintf(line + n, sizeof line - size_t(n), " %016llx",
+                           static_cast<unsigned long long>(frameChecksum()));
+    line[n++] = '\n';
+    writeFrameLogLine(line, n);
+}
+
+void closeFrameLog() {
+    if (frameLogFd >= 0 && close(frameLogFd) != 0) {
+        frameLogFd = -1;
+        failFrameLog(std::strerror(errno));
+    }
+    frameLogFd = -1;
 }
 
 void renderScene(int index) {
@@ -289,14 +335,15 @@ void runFrameLoop() {
         renderFrame();
         presentFrame();
         frameLead.addFrame(soundClockNs() - drawnFromNs);
-        if (frameLog) logFrame();
+        if (frameLogFd >= 0) logFrame();
         steppedClockNowMs += static_cast<uint64_t>(steppedClockStepMs);
         // Only the last scene's end asks to quit from inside a frame.
         if (quitRequested && loopPlayback) startNextPass();
     }
-    if (frameLog) std::fclose(frameLog);
-    frameLog = nullptr;
+    closeFrameLog();
 }
+
+bool frameLogLost() { return frameLogFailed; }
 
 void shutdownDemo() {
     musicPlayer.stopStream(0);

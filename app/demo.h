@@ -64,6 +64,9 @@ void drawLetterbox();
 // the queue is empty; in loop mode the last scene's end starts the next pass. While
 // paused it waits for events and shows the last frame again on any but a key.
 void runFrameLoop();
+// True when VELMORA_FRAME_LOG named a log that could not be opened or written (its one
+// line is printed): the run then ends with status 1.
+bool frameLogLost();
 
 // Stops the music and closes the sound and the display.
 void shutdownDemo();

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/display_x11.h"
 #include "render/overlay.h"
 
 int screenWidth = 640;
@@ -268,6 +269,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     // Only those two are then tried, so failing both means no screen can be reached.
     const bool preferWayland = shown && wayland && *wayland && !SDL_getenv("SDL_VIDEODRIVER");
     if (preferWayland) SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland,x11");
+    watchX11Display();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return preferWayland ? noDisplay() : fail("cannot open the display");
     const char* driver = SDL_GetCurrentVideoDriver();
     const bool invisible = driver && (SDL_strcasecmp(driver, "offscreen") == 0 ||
@@ -298,6 +300,7 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
     }
     if (!mainWindow || !renderContext) return fail("cannot create an OpenGL context");
     SDL_GL_MakeCurrent(mainWindow, renderContext);
+    watchX11Window(mainWindow);
     mainWindowKind = kind;
     windowFullscreen = kind == WindowKind::Fullscreen;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);

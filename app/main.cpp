@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     windowedHeight = options.windowHeight;
     swapInterval = options.vsync == VsyncChoice::On ? 1 : options.vsync == VsyncChoice::Off ? 0 : -1;
     loopPlayback = options.loop;
+    renderRequest = options.render;
 
     prefetchAssets();
     const WindowKind kind = options.windowed ? WindowKind::Windowed : WindowKind::Fullscreen;
@@ -61,5 +62,5 @@ int main(int argc, char** argv) {
     startClocks();
     runFrameLoop();
     shutdownDemo();
-    return 0;
+    return frameLogLost() ? 1 : 0;
 }

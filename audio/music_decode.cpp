@@ -52,10 +52,68 @@ off_t seekMemory(void* handle, off_t offset, int whence) {
     return target;
 }
 
+// The length in bytes of the MPEG audio frame whose header starts at `p` (at least 4
+// bytes), or 0 when they are no frame header. `key` gets the bits that stay the same
+// across one stream's frames: version, layer and sampling rate.
+size_t frameLengthAt(const unsigned char* p, unsigned* key) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+    const int version = (p[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1
+    const int layer = 4 - ((p[1] >> 1) & 3);  // 1..3; 4: reserved
+    const int bitrateIndex = p[2] >> 4, rateIndex = (p[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return 0;
+    static const int kbps[5][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // 1, layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // 1, layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // 1, layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},     // 2 and 2.5, layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};         // 2 and 2.5, II and III
+    static const int rates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    const int table = version == 3 ? layer - 1 : (layer == 1 ? 3 : 4);
+    const long bitrate = kbps[table][bitrateIndex] * 1000L, rate = rates[version][rateIndex];
+    const int padding = (p[2] >> 1) & 1;
+    *key = (unsigned(p[1]) & 0x1E) << 8 | (p[2] & 0x0C);
+    if (layer == 1) return static_cast<size_t>((12 * bitrate / rate + padding) * 4);
+    return static_cast<size_t>((layer == 3 && version != 3 ? 72 : 144) * bitrate / rate + padding);
+}
+
+// The first offset at or after `from` where three frames like the stream's (`key`) follow
+// one another, or the file's end is reached by whole frames: where decoding can go on
+// after damage. `size` when there is none.
+size_t findFrameChain(const unsigned char* data, size_t size, size_t from, unsigned key) {
+    for (size_t p = from; p + 4 <= size; ++p) {
+        size_t q = p;
+        int chained = 0;
+        unsigned k = 0;
+        while (chained < 3 && q + 4 <= size) {
+            const size_t length = frameLengthAt(data + q, &k);
+            if (length == 0 || k != key) break;
+            q += length;
+            ++chained;
+        }
+        if (chained == 3 || (chained > 0 && q == size)) return p;
+    }
+    return size;
+}
+
 // Reservation bounds. The densest MPEG audio frames carry 16 sample frames per byte
 // (MPEG-2 Layer II at 8 kbit/s and 16 kHz), so a file cannot hold more than that.
 constexpr size_t MAX_FRAMES_PER_BYTE = 16;
 constexpr size_t MAX_DECODED_FRAMES = size_t(48000) * MUSIC_MAX_SECONDS;
+
+// Wakes whoever waits in waitForMusicFrames, after a publication or the end.
+void announceProgress(MusicDecode& job) {
+    { std::lock_guard<std::mutex> hold(job.progressLock); }
+    job.progressed.notify_all();
+}
+
+std::string describeSkipped(size_t bytes) {
+    char text[32];
+    if (bytes < 10240)
+        std::snprintf(text, sizeof text, "%zu bytes", bytes);
+    else
+        std::snprintf(text, sizeof text, "%.0f KiB", bytes / 1024.0);
+    return text;
+}
 
 void setReason(std::string* reason, const std::string& text) {
     if (reason) *reason = text;
@@ -160,6 +218,14 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
 
     unsigned char chunk[1 << 16];  // one piece: 8192 stereo float frames
     std::string damage;
+    // Damage between good frames: the decoder stops at it (a stretch of garbage shows
+    // chance frame headers of other formats), and decoding goes on at the next run of
+    // frames like the stream's, from a fresh start of the decoder there.
+    size_t streamStart = 0;    // bytes: where the decoder's current stream begins
+    size_t skippedBytes = 0;   // damaged bytes passed over
+    double firstSkipAt = -1;   // s of decoded music where the first damage was skipped
+    unsigned streamKey = 0;    // the first frame's version, layer and rate bits
+    bool resynced = false;
     bool inPlace = false;  // writing into track.samples, sized for the whole track
     size_t written = 0;    // values written in place
     for (;;) {
@@ -178,6 +244,7 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
                 // to be no music at all, and nobody may see a track that then goes.
                 if (written / 2 >= static_cast<size_t>(MUSIC_RATE)) {
                     track.frameCount.store(static_cast<int64_t>(written / 2), std::memory_order_release);
+                    announceProgress(*job);
                     if (job->pieceDelayUs > 0)
                         std::this_thread::sleep_for(std::chrono::microseconds(job->pieceDelayUs));
                     while (static_cast<int64_t>(written / 2) >= job->holdAt.load(std::memory_order_relaxed) &&
@@ -199,8 +266,17 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         }
         if (status == MPG123_OK) continue;
         if (status == MPG123_NEW_FORMAT) {
-            if (rate > 0) break;  // a second format: keep the first part only
+            if (rate > 0) {
+                long again = 0;
+                int againChannels = 0, againEncoding = 0;
+                mpg123_getformat(mh, &again, &againChannels, &againEncoding);
+                // After a resync the same format comes again; another one ends the track.
+                if (resynced && again == rate && againChannels == channels && againEncoding == encoding) continue;
+                break;
+            }
             mpg123_getformat(mh, &rate, &channels, &encoding);
+            const off_t first = mpg123_framepos(mh);
+            if (first >= 0 && static_cast<size_t>(first) + 4 <= size) frameLengthAt(data + first, &streamKey);
             if (channels != 2 || encoding != MPG123_ENC_FLOAT_32) {
                 setReason(reason, "the MP3 decoder offers no stereo float output");
                 return false;
@@ -217,9 +293,30 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
             }
             continue;
         }
-        if (status == MPG123_DONE) break;
-        // A hard error: keep what decoded before it.
-        damage = std::string("damaged data, decoding stopped (") + mpg123_strerror(mh) + ")";
+        // The end, damage or a hard error: go on after the damage where frames follow.
+        const size_t decodedSoFar = (inPlace ? written : samples.size()) / 2;
+        const off_t lastFrame = mpg123_framepos(mh);
+        const size_t lastAt = lastFrame >= 0 ? streamStart + static_cast<size_t>(lastFrame) : size;
+        unsigned key = 0;
+        const size_t lastLength = lastAt + 4 <= size ? frameLengthAt(data + lastAt, &key) : 0;
+        // The decoder may stop on a chance header inside the damage, or after a good frame.
+        const size_t from = lastLength > 0 && key == streamKey ? lastAt + lastLength : lastAt + 1;
+        const bool complete = exactLength && decodedSoFar >= static_cast<size_t>(expected);
+        const size_t next =
+            streamKey != 0 && !complete && from < size ? findFrameChain(data, size, from, streamKey) : size;
+        if (next < size) {
+            if (firstSkipAt < 0) firstSkipAt = double(decodedSoFar) / rate;
+            skippedBytes += next - from;
+            streamStart = next;
+            reader = MemoryReader{data + next, size - next, 0};
+            mpg123_close(mh);
+            if (mpg123_open_handle(mh, &reader) == MPG123_OK) {
+                resynced = true;
+                continue;
+            }
+        }
+        if (status != MPG123_DONE)  // a hard error: keep what decoded before it
+            damage = std::string("damaged data, decoding stopped (") + mpg123_strerror(mh) + ")";
         break;
     }
 
@@ -244,6 +341,17 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
         setReason(reason, text);
         return false;
     }
+    if (resynced && damage.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s of damaged data skipped (from %.2f s of the music on)",
+                      describeSkipped(skippedBytes).c_str(), firstSkipAt);
+        damage = text;
+        if (exactLength && decodedFrames < static_cast<size_t>(expected)) {
+            std::snprintf(text, sizeof text, "; %.2f of %.2f s decoded", double(decodedFrames) / rate,
+                          double(expected) / rate);
+            damage += text;
+        }
+    }
     if (damage.empty() && exactLength && decodedFrames < static_cast<size_t>(expected)) {
         // A length the file's bytes could never hold is a false tag, not a cut.
         const bool falseTag = static_cast<size_t>(expected) > size * MAX_FRAMES_PER_BYTE;
@@ -259,6 +367,9 @@ bool decodeImage(const unsigned char* data, size_t size, MusicTrack& track, std:
     if (inPlace) {
         track.frameCount.store(static_cast<int64_t>(decodedFrames), std::memory_order_release);
     } else {
+        // The stream decoded after damage has no Info tag of its own to trim its padding.
+        if (exactLength && samples.size() / 2 > static_cast<size_t>(expected))
+            samples.resize(static_cast<size_t>(expected) * 2);
         if (rate != MUSIC_RATE && !resample(samples, rate, 2, reason)) return false;
         track.samples.swap(samples);
         track.channels = 2;
@@ -289,6 +400,7 @@ void runDecode(MusicDecode* job, const unsigned char* data, size_t size) {
     job->ok = ok;
     job->reason = reason;
     job->finished.store(true, std::memory_order_release);
+    announceProgress(*job);
 }
 
 }  // namespace
@@ -326,9 +438,11 @@ void stopMusicDecode(MusicDecode& decode) {
 void waitForMusicFrames(MusicDecode& decode, int64_t frame) {
     if (frame > decode.holdAt.load(std::memory_order_relaxed) && decode.track.frameCount.load() < frame)
         decode.resumeAtNs = 1;  // long past
-    while (!decode.finished.load(std::memory_order_acquire) &&
-           decode.track.frameCount.load(std::memory_order_acquire) < frame)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::unique_lock<std::mutex> hold(decode.progressLock);
+    decode.progressed.wait(hold, [&] {
+        return decode.finished.load(std::memory_order_acquire) ||
+               decode.track.frameCount.load(std::memory_order_acquire) >= frame;
+    });
 }
 
 int64_t musicDecodeClockNs() {

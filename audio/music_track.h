@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -77,6 +78,8 @@ struct MusicDecode {
     std::atomic<int64_t> resumeAtNs{0}; // ... until this time on a steady clock (ns; 0:
                                         // not yet), a reader waits for more, or it is
                                         // cancelled
+    std::mutex progressLock;            // taken between each publication and `progressed`,
+    std::condition_variable progressed; // so that waitForMusicFrames sleeps until one
     std::mutex reportLock;              // guards reportPath
     std::string reportPath;             // non-empty: the decode prints "velmora: PATH:
                                         // REASON; playing what decoded" itself on damage

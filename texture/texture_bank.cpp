@@ -6,11 +6,13 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
-#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -19,6 +21,7 @@
 #include "texture/jpeg_decoder.h"
 
 TextureBank* textureBank = nullptr;
+int prefetchReadDelayMs = 0;
 int tex1Id, tex2Id, tex3Id, tex5Id, tex6Id, tex7Id, tex8Id, tex9Id, tex10Id, tex11Id;
 
 namespace {
@@ -48,13 +51,14 @@ bool formatPath(char (&path)[PATH_SIZE], const char* name) {
     return false;
 }
 
-// The files of the start-up loads, in the order the loads decode them.
-constexpr int PREFETCH_FILES = 14;
+// The files of the start-up loads, in the order the loads decode them; tex5.jpg, its own
+// mask, is decoded once.
+constexpr int PREFETCH_FILES = 13;
 const char* const prefetchPaths[PREFETCH_FILES] = {
     "textures/tex1.jpg", "textures/tex2mask.jpg", "textures/tex2.jpg", "textures/tex3.jpg",
-    "textures/tex5.jpg", "textures/tex5.jpg", "textures/tex6.jpg", "textures/tex7.jpg",
-    "textures/tex8mask.jpg", "textures/tex8.jpg", "textures/tex9mask.jpg", "textures/tex9.jpg",
-    "textures/tex10.jpg", "textures/tex11.jpg"};
+    "textures/tex5.jpg", "textures/tex6.jpg", "textures/tex7.jpg", "textures/tex8mask.jpg",
+    "textures/tex8.jpg", "textures/tex9mask.jpg", "textures/tex9.jpg", "textures/tex10.jpg",
+    "textures/tex11.jpg"};
 
 // What decodeTextureFile left in the decoding thread's jpegDecoder for one file.
 struct DecodedPicture {
@@ -66,14 +70,21 @@ struct DecodedPicture {
     const char* warning = nullptr;  // a literal
 };
 
-// The decoding thread writes picture i, then raises `decoded` past i (release); the
-// thread that loads the textures reads picture i only after seeing that (acquire).
+// The decoding thread writes picture i, then raises `decoded` past i under the lock; the
+// thread that loads the textures reads picture i only after seeing that, asleep on
+// `ready` meanwhile (a slow disk can keep it waiting for seconds).
 struct TexturePrefetch {
     DecodedPicture pictures[PREFETCH_FILES] = {};
-    std::atomic<int> decoded{0};
+    std::mutex lock;
+    std::condition_variable ready;
+    int decoded = 0;  // pictures finished, 0..PREFETCH_FILES; under `lock`
     std::thread thread;
     bool started = false;  // the starting and loading threads' only, one after the other
 
+    void waitFor(int i) {
+        std::unique_lock<std::mutex> hold(lock);
+        ready.wait(hold, [&] { return decoded > i; });
+    }
     // Waits for the thread and frees the pixels no load took. The failure texts stay:
     // the loads' jpegDecoder.failure may still point into them.
     void finish() {
@@ -90,6 +101,7 @@ TexturePrefetch texturePrefetch;
 
 void decodePrefetchFiles() {
     for (int i = 0; i < PREFETCH_FILES; ++i) {
+        if (prefetchReadDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(prefetchReadDelayMs));
         DecodedPicture& p = texturePrefetch.pictures[i];
         p.ok = decodeTextureFile(prefetchPaths[i]);
         p.width = jpegDecoder.width;
@@ -98,7 +110,11 @@ void decodePrefetchFiles() {
         p.failure = jpegDecoder.failure ? jpegDecoder.failure : "";
         p.warning = jpegDecoder.warning;
         jpegDecoder.pixels = nullptr;
-        texturePrefetch.decoded.store(i + 1, std::memory_order_release);
+        {
+            std::lock_guard<std::mutex> hold(texturePrefetch.lock);
+            texturePrefetch.decoded = i + 1;
+        }
+        texturePrefetch.ready.notify_all();
     }
 }
 
@@ -109,7 +125,7 @@ bool decodeOrTakePrefetched(const char* path) {
     for (int i = 0; ahead.started && i < PREFETCH_FILES; ++i) {
         DecodedPicture& p = ahead.pictures[i];
         if (p.taken || std::strcmp(prefetchPaths[i], path) != 0) continue;
-        while (ahead.decoded.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+        ahead.waitFor(i);
         p.taken = true;
         resetDecoder();
         jpegDecoder.width = p.width;
@@ -160,8 +176,17 @@ bool uploadJpeg(const char* path, int filter) {
 }
 
 // The mask is decoded whole before the colour file is opened; its first byte per pixel
-// (red, or the grey level) becomes the colour image's alpha.
+// (red, or the grey level) becomes the colour image's alpha. A picture that is its own
+// mask is read and decoded once, so a fault in it is reported once.
 bool uploadJpegWithMask(const char* colourPath, const char* maskPath, int filter) {
+    if (std::strcmp(colourPath, maskPath) == 0) {
+        if (!decodeReporting(colourPath)) return false;
+        const size_t count = static_cast<size_t>(jpegDecoder.width) * jpegDecoder.height;
+        for (size_t i = 0; i < count; ++i) jpegDecoder.pixels[i * 4 + 3] = jpegDecoder.pixels[i * 4];
+        const bool uploaded = uploadPixels(colourPath, GL_RGBA8, filter);
+        releaseJpegPixels();
+        return uploaded;
+    }
     if (!decodeReporting(maskPath)) return false;
     const int maskWidth = jpegDecoder.width, maskHeight = jpegDecoder.height;
     const size_t count = static_cast<size_t>(maskWidth) * maskHeight;

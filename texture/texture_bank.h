@@ -39,6 +39,9 @@ void loadStartupTextures();
 // load asks for are dropped when loadStartupTextures ends. Prints nothing itself.
 void prefetchStartupTextures();
 
+// For tests: a pause (ms) before the prefetch reads each file, as on a slow disk.
+extern int prefetchReadDelayMs;
+
 // Decodes the JPEG file at `path` as every load does (read whole through readAssetFile:
 // a regular file of at most ASSET_MAX_BYTES, never blocking): on success jpegDecoder.pixels
 // holds width x height RGBA pixels (alpha 255), to be freed with releaseJpegPixels(),

@@ -20,17 +20,31 @@
 # offsets add its frame time on this machine's software renderer.
 set -u
 cd "$(dirname "$0")/.."
+usage="usage: tools/av-sync.sh [--server pulseaudio|pipewire|pipewire-native|all] [--build DIR] [--keep DIR] [--demo]"
+bad_usage() { echo "av-sync: $1" >&2; echo "$usage" >&2; exit 2; }
 servers=all build=build keep= demo=
 while [ $# -gt 0 ]; do
     case $1 in
-        --server) servers=$2; shift 2 ;;
-        --build) build=$2; shift 2 ;;
-        --keep) keep=$2; shift 2 ;;
+        --server | --build | --keep)
+            [ $# -ge 2 ] && [ -n "$2" ] || bad_usage "$1 needs a value"
+            case $1 in
+                --server) servers=$2 ;;
+                --build) build=$2 ;;
+                --keep) keep=$2 ;;
+            esac
+            shift 2 ;;
         --demo) demo=1; shift ;;
-        *) echo "usage: tools/av-sync.sh [--server pulseaudio|pipewire|pipewire-native|all] [--build DIR] [--keep DIR] [--demo]" >&2; exit 2 ;;
+        -h | --help) echo "$usage"; exit 0 ;;
+        *) bad_usage "unknown argument '$1'" ;;
     esac
 done
 [ "$servers" = all ] && servers="pulseaudio pipewire"
+for server in $servers; do
+    case $server in
+        pulseaudio | pipewire | pipewire-native) ;;
+        *) bad_usage "no server '$server'" ;;
+    esac
+done
 if ! command -v parec >/dev/null || ! { command -v pulseaudio || command -v pipewire; } >/dev/null; then
     echo "av-sync: no sound server installed (tools/install-deps.sh --sound-servers)"
     exit 77

@@ -5,6 +5,13 @@
 # decode-jpeg and djpeg. Needs a built tree (tools/build.sh) and ImageMagick.
 # Usage: tools/bench-decode.sh [ROUNDS]
 set -eu
+usage="usage: tools/bench-decode.sh [ROUNDS]   (a whole number above 0; default 20)"
+case ${1:-} in -h | --help) echo "$usage"; exit 0 ;; esac
+if [ $# -gt 1 ] || { [ $# = 1 ] && ! [[ $1 =~ ^[1-9][0-9]{0,5}$ ]]; }; then
+    echo "bench-decode: bad arguments: $*" >&2
+    echo "$usage" >&2
+    exit 2
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-20}
 tmp=$(mktemp -d)

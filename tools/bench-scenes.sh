@@ -7,6 +7,12 @@
 # Usage: tools/bench-scenes.sh [REFERENCE [ROUNDS]]   (default: the first filled scenes, 1 round)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+usage="usage: tools/bench-scenes.sh [REFERENCE [ROUNDS]]   (a commit; a whole number of rounds above 0)"
+bad_usage() { echo "bench-scenes: $1" >&2; echo "$usage" >&2; exit 2; }
+case ${1:-} in -h | --help) echo "$usage"; exit 0 ;; esac
+[ $# -le 2 ] || bad_usage "too many arguments"
+[ $# -lt 1 ] || git -C "$root" rev-parse -q --verify "$1^{commit}" >/dev/null 2>&1 || bad_usage "no commit '$1'"
+[ $# -lt 2 ] || [[ $2 =~ ^[1-9][0-9]{0,3}$ ]] || bad_usage "ROUNDS must be a whole number above 0, not '$2'"
 reference=${1:-$(git -C "$root" log --format=%H -1 --grep='^Scenes: fill the seven render steps')}
 rounds=${2:-1}
 meter=$(git -C "$root" log --format=%H -1 --grep='capture benchmark also reports processor time')

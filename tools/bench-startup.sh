@@ -12,6 +12,12 @@
 # before-and-after comparison on one machine at one time). WINDOW_MANAGER=openbox (or
 # another) runs a window manager on the server, as a desktop has.
 set -eu
+usage="usage: tools/bench-startup.sh [RUNS [WIDTHxHEIGHT]]   (default 7 runs, 1024x768)"
+bad_usage() { echo "bench-startup: $1" >&2; echo "$usage" >&2; exit 2; }
+case ${1:-} in -h | --help) echo "$usage"; exit 0 ;; esac
+[ $# -le 2 ] || bad_usage "too many arguments"
+[ $# -lt 1 ] || [[ $1 =~ ^[1-9][0-9]{0,3}$ ]] || bad_usage "RUNS must be a whole number above 0, not '$1'"
+[ $# -lt 2 ] || [[ $2 =~ ^[1-9][0-9]{1,4}x[1-9][0-9]{1,4}$ ]] || bad_usage "the screen size must be WIDTHxHEIGHT, not '$2'"
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-7}
 screen=${2:-1024x768}

@@ -4,6 +4,13 @@
 # installs the PulseAudio and PipeWire servers that tools/av-sync.sh runs privately; the
 # demo alone leaves them out, so that a desktop's own sound server is never disturbed.
 set -eu
+usage="usage: tools/install-deps.sh [--sound-servers]"
+case ${1:-} in -h | --help) echo "$usage"; exit 0 ;; esac
+if [ $# -gt 1 ] || { [ $# = 1 ] && [ "$1" != --sound-servers ]; }; then
+    echo "install-deps: bad arguments: $*" >&2
+    echo "$usage" >&2
+    exit 2
+fi
 packages=(
     build-essential cmake pkg-config git
     libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0

@@ -2,6 +2,9 @@
 # Sets everything up and runs the demo with its default music and pictures (data/).
 # Without a display it renders the demo to a video instead and says where it is.
 set -eu
+usage="usage: tools/run-demo.sh   (no arguments)"
+case ${1:-} in -h | --help) echo "$usage"; exit 0 ;; esac
+[ $# = 0 ] || { echo "run-demo: unexpected arguments: $*" >&2; echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
 "$root/tools/build.sh"

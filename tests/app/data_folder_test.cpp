@@ -74,6 +74,23 @@ TEST_F(DataFolder, NoUsableInstalledCopyKeepsTheWorkingFolder) {
     EXPECT_EQ(chooseDataFolder(""), ".");
 }
 
+// VELMORA_DATA (what the menu entry sets) names the folder whatever the working folder
+// holds; a folder that cannot be entered is said in one line and the working one kept.
+TEST_F(DataFolder, VelmoraDataNamesTheFolderOverTheWorkingOnesAssets) {
+    touch("music.mp3");
+    setenv("VELMORA_DATA", installed.c_str(), 1);
+    EXPECT_EQ(enterDataFolder("velmora"), installed);
+    ASSERT_EQ(chdir(here.c_str()), 0);
+    setenv("VELMORA_DATA", (root + "/missing").c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(enterDataFolder("velmora"), here);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "velmora: cannot enter " + root + "/missing: No such file or directory\n");
+    setenv("VELMORA_DATA", "", 1);
+    EXPECT_EQ(enterDataFolder("velmora"), here) << "empty: the usual choice";
+    unsetenv("VELMORA_DATA");
+}
+
 TEST(InstalledDataFolder, SitsBesideTheProgramsFolder) {
     EXPECT_EQ(installedDataFolder("/usr/bin/velmora"), "/usr/bin/../share/velmora");
     EXPECT_EQ(installedDataFolder("/opt/v/bin/velmora-capture"), "/opt/v/bin/../share/velmora");

@@ -196,6 +196,51 @@ TEST(Decode, DamageKeepsWhatDecodesAndSaysSo) {
     EXPECT_EQ(std::memcmp(start.samples.data(), clean.samples.data(), sizeof(float) * 2 * frames / 3), 0);
 }
 
+// 200 KB of garbage in the middle, put in or written over the music: decoding goes on
+// after it, says how much it skipped, and what plays after it is the music itself, so
+// its spectrum is the clean track's.
+TEST(Decode, GarbageInTheMiddleIsSkippedAndTheRestDecodes) {
+    const int64_t frames = 6 * 44100;
+    const std::vector<unsigned char> mp3 = encodeOrFail(synthBeat(6.0, 44100, 120), 2, 44100, 128);
+    const MusicTrack clean = decodeOrFail(mp3);
+    ASSERT_EQ(clean.frameCount, frames);
+    std::vector<unsigned char> garbage(200 * 1024);
+    std::mt19937 random(7);
+    for (unsigned char& c : garbage) c = static_cast<unsigned char>(random());
+
+    std::vector<unsigned char> inserted = mp3;
+    inserted.insert(inserted.begin() + inserted.size() / 2, garbage.begin(), garbage.end());
+    std::string reason;
+    const MusicTrack all = decodeOrFail(inserted, &reason);
+    EXPECT_NE(reason.find("200 KiB of damaged data skipped"), std::string::npos) << reason;
+    ASSERT_EQ(all.frameCount, frames);  // nothing was lost
+    // Two MP3 frames at the seam lack the bits they borrow from the frames before them.
+    const int64_t seam = frames / 2 + 4 * 1152;
+    EXPECT_EQ(std::memcmp(all.samples.data(), clean.samples.data(), sizeof(float) * 2 * (frames / 2 - 2 * 1152)), 0);
+    EXPECT_EQ(std::memcmp(&all.samples[2 * seam], &clean.samples[2 * seam], sizeof(float) * 2 * (frames - seam)), 0);
+    float heard[SPECTRUM_SIZE], original[SPECTRUM_SIZE];
+    computeSpectrum(all, frames * 3 / 4, heard);
+    computeSpectrum(clean, frames * 3 / 4, original);
+    EXPECT_EQ(std::memcmp(heard, original, sizeof heard), 0);
+
+    // Written over the music: what follows plays on at once, and the loss is stated.
+    std::vector<unsigned char> overwritten(mp3.begin(), mp3.begin() + mp3.size() / 2);
+    overwritten.insert(overwritten.end(), garbage.begin(), garbage.end());
+    overwritten.insert(overwritten.end(), mp3.begin() + mp3.size() / 2 + 16000, mp3.end());
+    const MusicTrack rest = decodeOrFail(overwritten, &reason);
+    EXPECT_NE(reason.find("damaged data skipped"), std::string::npos) << reason;
+    EXPECT_NE(reason.find(" of 6.00 s decoded"), std::string::npos) << reason;
+    // 16000 bytes at 128 kbit/s are 1 s of music.
+    EXPECT_NEAR(double(rest.frameCount), frames - 44100.0, 4 * 1152.0);
+    // The music after the damage, a whole number of MP3 frames earlier than it was.
+    const int64_t at = frames - 44100, span = 22050;
+    int64_t lostFrames = -1;
+    for (int64_t k = 0; k < 100 && lostFrames < 0; ++k)
+        if (std::memcmp(&rest.samples[2 * (at - k * 1152)], &clean.samples[2 * at], sizeof(float) * 2 * span) == 0)
+            lostFrames = k;
+    EXPECT_NEAR(double(lostFrames), 44100.0 / 1152, 3.0);
+}
+
 TEST(TrackFrames, SpansBeyondTheTrackAreSilenceAndChannelsAreMapped) {
     MusicTrack stereo;
     stereo.channels = 2;

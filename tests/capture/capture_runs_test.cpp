@@ -534,6 +534,41 @@ TEST_F(CaptureRun, OutputsThatCannotBeWrittenFailAndLeaveNothing) {
     EXPECT_NE(full.err.find("--log /dev/full: cannot write: No space left on device"), std::string::npos) << full.err;
 }
 
+// Names as long as the file system takes (250 characters here) work for every output, the
+// hidden temporary names included; a name it does not take is refused before the render.
+TEST_F(CaptureRun, LongestNamesWorkAndUnwritableOnesAreRefusedFirst) {
+    const auto longName = [](char c, const char* extension) { return std::string(246, c) + extension; };
+    const std::vector<std::string> names = {longName('v', ".mp4"), longName('s', ".png"), longName('b', ".png"),
+                                            longName('l', ".txt"), longName('p', ".dir")};
+    const ToolRun run = runTool({"--video", at(names[0].c_str()), "--contact-sheet", at(names[1].c_str()), "--sheet-count",
+                                 "2", "--log", at(names[3].c_str()), "--png", at(names[4].c_str()), "--fps", "10", "--to",
+                                 "0.5"},
+                                dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const ToolRun bench = runTool({"--benchmark", "--plot", at(names[2].c_str()), "--fps", "10", "--to", "0.5"}, dir);
+    EXPECT_EQ(bench.status, 0) << bench.err;
+    std::vector<std::string> expected = names;
+    expected.pop_back();
+    for (int frame = 0; frame < 5; ++frame) expected.push_back(names[4] + "/" + frameName(frame));
+    std::vector<std::string> left = leftIn(dir);
+    std::sort(expected.begin(), expected.end());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, expected);
+
+    const std::string tooLong = std::string(256, 'x') + ".mp4";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--video", at(tooLong.c_str())}, "--video " + at(tooLong.c_str()) + ": cannot write this file: File name too long"},
+        {{"--benchmark", "--plot", at((std::string(300, 'y') + ".png").c_str())}, "cannot write this file: File name too long"},
+        {{"--png", at("p"), "--log", "/proc/velmora.log"}, "--log /proc/velmora.log: cannot write this file: "},
+    };
+    for (const auto& [args, message] : refused) {
+        const ToolRun r = runTool(args, dir);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(" frames ("), std::string::npos) << "rendered before refusing: " << r.err;
+    }
+}
+
 // ffmpeg stops reading (here: stopped by a signal) while a frame is half written: one
 // SIGTERM still ends the run, within the grace period, and leaves no video behind.
 TEST_F(CaptureRun, OneSignalEndsTheRunEvenWhenFfmpegStoppedReading) {

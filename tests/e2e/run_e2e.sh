@@ -2,9 +2,11 @@
 # End-to-end checks of the real demo binary on Xvfb and under the Wayland compositor cage:
 # how the picture fills screens and windows of different shapes, the command line, the
 # full-screen switch, loop and pause, and how the program ends (Escape, a close request,
-# its own end, no display at all).
-# Usage: run_e2e.sh CASE   (VELMORA and SEND_CLOSE name the binaries; E2E_OUT keeps shots)
+# its own end, no display at all, the display lost, a frame log that cannot be written).
+# Usage: run_e2e.sh CASE   (VELMORA and SEND_CLOSE name the binaries, DATA the demo's
+# assets; E2E_OUT keeps shots)
 set -u
+[ $# = 1 ] || { echo "usage: run_e2e.sh CASE"; exit 2; }
 case_name=$1
 out=${E2E_OUT:-/tmp/velmora-e2e}/$case_name
 mkdir -p "$out"
@@ -83,7 +85,7 @@ expect_clean_exit() {  # max_seconds what
 }
 
 # The frame log's columns (VELMORA_FRAME_LOG): 1 presentation time (ns), 3 heard frame,
-# 6 demo time (ms), 7 the frame's checksum on the stepped clock.
+# 6 output latency (frames), 7 demo time (ms), 8 the frame's checksum on the stepped clock.
 # Passes of a looping run, one line each: frames, first and last demo time (ms).
 passes() {  # log
     awk '!/^#/ { if (n && $7 < last) { print n, first, last; n = 0 } if (!n) first = $7; n++; last = $7 }
@@ -339,6 +341,33 @@ loop)
     awk '!/^#/ { if (n && $7 < last) { printf "music at the wrap: heard frame %d in the last frame, %d in the first of the next pass\n", prevHeard, $3
                                        exit !(prevHeard > 44100 && $3 < 4410) } last = $7; prevHeard = $3; n++ }
          END { if (!n) exit 1 }' "$out/frames.log" || fail "the music did not start again at the wrap"
+    unset VELMORA_DEBUG_FRAME_MS VELMORA_FRAME_LOG
+    ;;
+render)
+    # --render reaches the renderer: on the stepped clock the first frames drawn at 2x
+    # differ from the default ones at the same demo times, and --render 1 and 640x480
+    # are the default picture itself.
+    start_x 1280x960
+    export VELMORA_DEBUG_FRAME_MS=500
+    for size in default 1 640x480 2; do
+        export VELMORA_FRAME_LOG=$out/frames-$size.log
+        if [ $size = default ]; then start_demo; else start_demo --render $size; fi
+        for _ in $(seq 600); do
+            [ "$(grep -vc '^#' "$VELMORA_FRAME_LOG" 2>/dev/null)" -ge 8 ] && break
+            kill -0 "$dpid" 2>/dev/null || break
+            sleep 0.1
+        done
+        xdotool key Escape
+        wait_demo "$(date +%s.%N)" 5
+        expect_clean_exit 5 "--render $size"
+        awk '!/^#/ && n < 8 { print $7, $8; n++ }' "$VELMORA_FRAME_LOG" >"$out/sums-$size"
+        [ "$(wc -l <"$out/sums-$size")" = 8 ] || fail "--render $size: fewer than 8 frames logged"
+    done
+    cmp -s "$out/sums-default" "$out/sums-1" || fail "--render 1 is not the default picture"
+    cmp -s "$out/sums-default" "$out/sums-640x480" || fail "--render 640x480 is not the default picture"
+    same=$(join "$out/sums-default" "$out/sums-2" | awk '$2 == $3' | wc -l)
+    [ "$same" = 0 ] || fail "--render 2: $same of 8 frames as at 640x480"
+    echo "--render 1 and 640x480: the default frames; --render 2: all 8 frames differ"
     unset VELMORA_DEBUG_FRAME_MS VELMORA_FRAME_LOG
     ;;
 pause)
@@ -614,6 +643,76 @@ wayland | wayland-nested)
         xdotool key Escape
         end_cage "Escape on Wayland in a tall output"
     fi
+    ;;
+display-lost)
+    # The display lost at every moment of start-up (the start-up thread inside the GL
+    # library included) and after it: the X server killed, the demo's connection killed,
+    # its window destroyed. Every run ends at once with one line and status 1, never with
+    # a crash. Twice over, since the moments fall differently each time.
+    for round in 1 2; do
+        for way in server client window; do
+            for delay in 0 0.03 0.06 0.1 0.15 0.2 0.3 0.5 1.5; do
+                start_x 640x480
+                # XDG_RUNTIME_DIR as in a desktop session: without it, the Wayland probe SDL
+                # makes when X is gone prints a line of its own.
+                (cd "$work" && VELMORA_DATA="$DATA" XDG_RUNTIME_DIR="$work" SDL_AUDIODRIVER=dummy exec "$VELMORA") \
+                    >"$out/stdout" 2>"$out/stderr" &
+                dpid=$!
+                sleep "$delay"
+                case $way in
+                    server) kill -9 "$xpid" ;;
+                    client | window)
+                        # As soon as the window exists (it does from just before start-up's thread).
+                        option=--kill-client
+                        [ "$way" = window ] && option=--destroy
+                        until "$SEND_CLOSE" "$option" morvik 2>/dev/null; do
+                            kill -0 "$dpid" 2>/dev/null || break
+                            sleep 0.01
+                        done ;;
+                esac
+                wait_demo "$(date +%s.%N)" 10
+                lines=$(wc -l <"$out/stderr")
+                what="$way lost after $delay s (round $round)"
+                echo "$what: status $exit_status after $elapsed s: $(cat "$out/stderr")"
+                [ "$exit_status" = 1 ] || fail "$what: exit status $exit_status"
+                [ "$lines" = 1 ] && grep -q '^velmora: ' "$out/stderr" || fail "$what: $lines lines on stderr"
+                kill -9 "$xpid" 2>/dev/null
+                wait "$xpid" 2>/dev/null
+                xpid=
+            done
+        done
+    done
+    ;;
+frame-log)
+    # A frame log that cannot be had never holds the demo up: one line with the reason,
+    # the demo plays on and ends on Escape, with status 1 since the log asked for is lost.
+    start_x 640x480
+    mkfifo "$work/pipe"
+    framelog() {  # log-path expected-text what [reader-command]
+        local log=$1 expect=$2 what=$3 reader=${4:-}
+        [ -n "$reader" ] && { $reader <"$log" >/dev/null & }
+        VELMORA_DATA=$DATA VELMORA_FRAME_LOG=$log start_demo
+        pressed=$(date +%s.%N)
+        xdotool key Escape
+        wait_demo "$pressed" 5
+        lines=$(wc -l <"$out/stderr")
+        echo "$what: status $exit_status after $elapsed s: $(cat "$out/stderr")"
+        [ "$exit_status" = 1 ] || fail "$what: exit status $exit_status"
+        [ "$lines" = 1 ] || fail "$what: $lines lines on stderr"
+        grep -qF "velmora: $log: cannot write the frame log: $expect" "$out/stderr" || fail "$what: stderr lacks '$expect'"
+        [ "$(echo "$elapsed < 5" | bc)" = 1 ] || fail "$what: Escape took $elapsed s"
+    }
+    framelog "$work/pipe" "no process reads this named pipe" "a named pipe with no reader"
+    framelog "$work/pipe" "Broken pipe; logging stopped" "a reader that leaves" "head -c 100"
+    framelog /dev/full "No space left on device; logging stopped" "a full device"
+    framelog "$work/none/frames.log" "No such file or directory" "a folder that does not exist"
+    # A log that works stays as it was: a header and one line per frame, status 0.
+    VELMORA_DATA=$DATA VELMORA_FRAME_LOG=$work/frames.log start_demo
+    xdotool key Escape
+    wait_demo "$(date +%s.%N)" 5
+    expect_clean_exit 5 "a working frame log"
+    [ "$(head -c 9 "$work/frames.log")" = "# driver " ] && [ "$(wc -l <"$work/frames.log")" -gt 5 ] ||
+        fail "the frame log holds $(wc -l <"$work/frames.log") lines"
     ;;
 natural-end)
     start_x 640x480

@@ -7,9 +7,12 @@ set -u
 tmp=$(mktemp -d)
 xpid=
 dpid=
+# Strays in data/, as another run may leave there: the package must not take them.
+strays=("$SOURCE_DIR/data/stray-$$.bin" "$SOURCE_DIR/data/textures/stray-$$.jpg")
 cleanup() {
     [ -n "$dpid" ] && kill "$dpid" 2>/dev/null
     [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+    rm -f "${strays[@]}"
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -21,6 +24,7 @@ arch=$(dpkg --print-architecture)
 deb=$tmp/out/velmora_${VERSION}_${arch}.deb
 
 section "building the package"
+for f in "${strays[@]}"; do cp "$SOURCE_DIR/data/textures/tex1.jpg" "$f"; done
 cpack --config "$BUILD_DIR/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 ||
     { cat "$tmp/cpack.log"; echo "FAIL: cpack"; exit 1; }
 [ -f "$deb" ] || { ls "$tmp/out"; echo "FAIL: no $(basename "$deb")"; exit 1; }
@@ -36,7 +40,10 @@ awk '{ print $3 }' "$tmp/listing" | grep -v '/$' | sort >"$tmp/files"
         /usr/share/man/man1/decode-jpeg.1.gz \
         /usr/share/doc/velmora/changelog.gz /usr/share/doc/velmora/copyright
     for size in 32 48 64 128 256; do echo "/usr/share/icons/hicolor/${size}x${size}/apps/velmora.png"; done
-    (cd "$SOURCE_DIR/data" && find . -type f | sed 's|^\.|/usr/share/velmora|')
+    echo /usr/share/velmora/music.mp3
+    for t in tex1 tex2 tex2mask tex3 tex5 tex6 tex7 tex8 tex8mask tex9 tex9mask tex10 tex11; do
+        echo "/usr/share/velmora/textures/$t.jpg"
+    done
 } | sort >"$tmp/expected"
 diff -u "$tmp/expected" "$tmp/files" >"$tmp/files.diff" || { cat "$tmp/files.diff"; fail "file list differs (- expected, + packaged)"; }
 awk '$2 != "root/root" { print "  " $0 }' "$tmp/listing" | grep . && fail "files not owned by root"
@@ -111,6 +118,28 @@ if [ -s "$tmp/display" ]; then
     dpid=
     [ "$status" = 0 ] || { cat "$tmp/demo.out"; fail "velmora exit status $status after Escape"; }
     echo "velmora ended by Escape with exit status $status"
+
+    # Started from the menu, in a home folder that holds a stray track and pictures: the
+    # entry's own command line plays the installed data.
+    exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/velmora.desktop")
+    echo "menu entry runs: $exec_line"
+    cp "$SOURCE_DIR/data/music.mp3" "$own/music.mp3"
+    read -r -a command <<<"$exec_line"
+    [ "${command[-1]}" = velmora ] && command[-1]=$root/usr/bin/velmora
+    installed=$(echo "$exec_line" | sed -n 's/.*VELMORA_DATA=\([^ ]*\).*/\1/p')
+    [ "$installed" = /usr/share/velmora ] || fail "the menu entry names '$installed', not /usr/share/velmora"
+    # The unpacked tree stands in for /usr.
+    command=("${command[@]/VELMORA_DATA=\/usr/VELMORA_DATA=$root/usr}")
+    (cd "$own" && SDL_AUDIODRIVER=dummy exec "${command[@]}") >"$tmp/menu.out" 2>&1 &
+    dpid=$!
+    timeout 20 xdotool search --sync --onlyvisible --pid "$dpid" >/dev/null 2>&1 || fail "no demo window from the menu entry"
+    cwd=$(readlink "/proc/$dpid/cwd")
+    [ "$cwd" = "$data" ] || fail "started from the menu in $own, the demo works in $cwd, not in $data"
+    echo "velmora started from the menu in $own works in $cwd"
+    xdotool key Escape
+    for _ in $(seq 100); do kill -0 "$dpid" 2>/dev/null || break; sleep 0.05; done
+    wait "$dpid"
+    dpid=
 else
     fail "Xvfb did not start"
 fi

@@ -1,9 +1,11 @@
 // The texture bank in a real GL context: lookups, names, start-up indices, what GL
 // received (formats, filters, pixels), failed loads, and decode-jpeg agreeing with it.
 #include <GL/gl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -152,16 +154,25 @@ TEST_F(TextureBankTest, PrefetchedStartupLoadsGiveTheSameTexturesAndLines) {
     install("ycc444-37x29", "tex9.jpg");
     install("grey-23x17", "tex9mask.jpg");  // another size
     install("ycc420-optimized-50x42", "tex11.jpg");
-    // Cut short: a damaged picture that still loads, with its line.
+    // Cut short: damaged pictures that still load, each with one line (tex5.jpg is also
+    // its own mask, and still a single file).
     const std::string whole = (testsDir / "data" / "ycc420-optimized-50x42.jpg").string();
-    fs::copy_file(whole, workDir / "textures" / "tex10.jpg");
-    fs::resize_file(workDir / "textures" / "tex10.jpg", fs::file_size(whole) / 2);
+    for (const char* cut : {"tex10.jpg", "tex5.jpg"}) {
+        fs::copy_file(whole, workDir / "textures" / cut, fs::copy_options::overwrite_existing);
+        fs::resize_file(workDir / "textures" / cut, fs::file_size(whole) / 2);
+    }
 
     const auto plain = std::make_unique<TextureBank>();
     const StartupResult expected = loadStartup(*plain, false);
     const StartupResult prefetched = loadStartup(*bank, true);
     EXPECT_EQ(prefetched.errors, expected.errors);
     EXPECT_NE(expected.errors.find("tex10.jpg: image data ends early"), std::string::npos) << expected.errors;
+    for (const char* name : {"tex5.jpg", "tex10.jpg"}) {
+        size_t lines = 0;
+        for (size_t at = expected.errors.find(name); at != std::string::npos; at = expected.errors.find(name, at + 1))
+            ++lines;
+        EXPECT_EQ(lines, 1u) << name << " in:\n" << expected.errors;
+    }
     for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(prefetched.images[i].width, expected.images[i].width);
@@ -169,6 +180,34 @@ TEST_F(TextureBankTest, PrefetchedStartupLoadsGiveTheSameTexturesAndLines) {
         EXPECT_TRUE(prefetched.images[i].pixels == expected.images[i].pixels);
     }
     EXPECT_GT(expected.images[9].width, 0);
+}
+
+// On a slow disk the loads wait for the prefetch asleep: the loading thread's processor
+// time stays a small part of the time it waits. A machine too busy to give the old busy
+// wait a processor shows nothing either way, so this can only fail on a real spin.
+TEST_F(TextureBankTest, LoadsWaitingForASlowPrefetchSleep) {
+    install("ycc420-37x29", "tex1.jpg");
+    textureBank = bank.get();
+    prefetchReadDelayMs = 80;  // 13 files: about a second of waiting
+    testing::internal::CaptureStderr();
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    const auto start = std::chrono::steady_clock::now();
+    prefetchStartupTextures();
+    loadStartupTextures();
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    getrusage(RUSAGE_THREAD, &after);
+    testing::internal::GetCapturedStderr();
+    prefetchReadDelayMs = 0;
+    textureBank = nullptr;
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+                       seconds(before.ru_stime);
+    EXPECT_GE(waited, 13 * 0.08);
+    EXPECT_LT(cpu, 0.1 * waited) << cpu << " s of processor time over " << waited << " s";
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 0);  // tex11.jpg is missing
+    bank->bindTexture(tex1Id);
+    EXPECT_EQ(levelParameter(0, GL_TEXTURE_WIDTH), 37);
 }
 
 TEST_F(TextureBankTest, ANameAlreadyLoadedReturnsItsEntryAndTouchesNothing) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +82,43 @@ TEST_F(OutputFileTest, DevicesAreWrittenInPlaceAndAFullOneFails) {
     EXPECT_FALSE(writePng((dir / "missing" / "a.png").string(), 1, 1, pixel, &error));
     EXPECT_TRUE(writePng((dir / "a.png").string(), 1, 1, pixel, &error)) << error;
     EXPECT_EQ(names(), std::vector<std::string>{"a.png"});
+}
+
+// Any name the file system takes works, its temporary name included, and one it does not
+// take is refused by the probe, with the system's reason, before anything is written.
+TEST_F(OutputFileTest, NamesAsLongAsTheFileSystemTakesWork) {
+    std::string accented;  // 250 bytes of two-byte UTF-8 letters, then .png
+    for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";
+    for (const std::string& name : {std::string(246, 'n') + ".png", accented + ".png", std::string(255, 'x')}) {
+        SCOPED_TRACE(name.size());
+        const std::string path = (dir / name).string();
+        for (const char* tag : {"tmp", "part"}) {
+            const std::string temporary = fs::path(temporaryPathFor(path, tag)).filename().string();
+            EXPECT_LE(temporary.size(), 255u);
+            EXPECT_NE(temporary.find(std::string(".") + tag + "-" + std::to_string(getpid())), std::string::npos);
+            EXPECT_EQ(temporary.substr(0, 2), "." + name.substr(0, 1));
+            const std::string extension = name.find(".png") != std::string::npos ? ".png" : "";
+            EXPECT_EQ(temporary.substr(temporary.size() - extension.size()), extension);
+            EXPECT_EQ(std::count(temporary.begin(), temporary.end(), '\xC3'),
+                      std::count(temporary.begin(), temporary.end(), '\xA9'))
+                << "a letter cut in two";
+        }
+        std::string error;
+        EXPECT_TRUE(probeOutput(path, &error)) << error;
+        const uint8_t pixel[4] = {1, 2, 3, 255};
+        ASSERT_TRUE(writePng(path, 1, 1, pixel, &error)) << error;
+        EXPECT_EQ(names(), std::vector<std::string>{name});
+        fs::remove(dir / name);
+    }
+    std::string error;
+    EXPECT_FALSE(probeOutput((dir / std::string(256, 'n')).string(), &error));
+    EXPECT_EQ(error, "File name too long");
+    EXPECT_FALSE(probeOutput((dir / "missing" / "a.png").string(), &error));
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_FALSE(probeOutput("/dev/null/a.png", &error));
+    EXPECT_EQ(error, "Not a directory");
+    EXPECT_TRUE(probeOutput("/dev/null", &error)) << error;
+    EXPECT_TRUE(names().empty());  // the probes leave nothing behind
 }
 
 TEST(Arguments, NumbersAreTakenWholeFiniteAndInRange) {

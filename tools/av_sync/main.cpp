@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,16 @@ int fail(const std::string& what) {
     std::fprintf(stderr, "av-sync: %s\n", what.c_str());
     return 1;
 }
+
+// Closes `file`: empty when every write to it and the close succeeded, else why not.
+std::string closeChecked(std::FILE* file) {
+    const bool failedBefore = std::ferror(file) != 0;
+    std::string why = failedBefore ? "a write failed" : "";
+    if (std::fclose(file) != 0) why = std::strerror(errno);
+    return why;
+}
+
+std::string cannotWrite(const std::string& path, const std::string& why) { return "cannot write " + path + ": " + why; }
 
 bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -63,7 +74,7 @@ int writeTrack(const std::string& path) {
 // taking a whole core from the sound server.
 int play(const std::string& trackPath, const std::string& logPath) {
     std::FILE* log = std::fopen(logPath.c_str(), "w");
-    if (!log) return fail("cannot write " + logPath);
+    if (!log) return fail(cannotWrite(logPath, std::strerror(errno)));
     if (!musicPlayer.initMusic()) return fail("no sound output"), NO_OUTPUT;
     if (!musicPlayer.loadStream(0, trackPath.c_str())) return fail("cannot load " + trackPath);
     const MusicTrack* track = musicPlayer.track(0);
@@ -99,13 +110,14 @@ int play(const std::string& trackPath, const std::string& logPath) {
                      static_cast<long long>(handOvers[i].timeNs), latencies[i]);
     musicPlayer.stopStream(0);
     musicPlayer.closeMusic();
-    return std::fclose(log) == 0 ? 0 : fail("cannot write " + logPath);
+    const std::string why = closeChecked(log);
+    return why.empty() ? 0 : fail(cannotWrite(logPath, why));
 }
 
 int stamp(const std::string& out) {
     std::FILE* raw = std::fopen((out + ".raw").c_str(), "wb");
     std::FILE* stamps = std::fopen((out + ".stamps").c_str(), "w");
-    if (!raw || !stamps) return fail("cannot write " + out);
+    if (!raw || !stamps) return fail(cannotWrite(out + (raw ? ".stamps" : ".raw"), std::strerror(errno)));
     static char block[1 << 16];
     int64_t bytes = 0;
     for (;;) {
@@ -117,8 +129,9 @@ int stamp(const std::string& out) {
         std::fprintf(stamps, "%lld %lld\n", static_cast<long long>(now),
                      static_cast<long long>(bytes / int64_t(sizeof(float))));
     }
-    std::fclose(raw);
-    return std::fclose(stamps) == 0 ? 0 : fail("cannot write " + out);
+    const std::string rawWhy = closeChecked(raw), stampsWhy = closeChecked(stamps);
+    if (!rawWhy.empty()) return fail(cannotWrite(out + ".raw", rawWhy));
+    return stampsWhy.empty() ? 0 : fail(cannotWrite(out + ".stamps", stampsWhy));
 }
 
 struct ServerRun {

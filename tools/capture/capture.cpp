@@ -160,6 +160,22 @@ bool prepareOutputs(CaptureOptions& o, std::string* error) {
             return false;
         }
     }
+    // Every output is tried before the render, so that none is refused only at its end.
+    const struct {
+        const char* option;
+        std::string path;
+    } outputs[] = {{"--png", o.pngDir.empty() ? "" : pngName(o.pngDir, 0)},
+                   {"--video", o.videoFile},
+                   {"--contact-sheet", o.contactSheet},
+                   {"--plot", o.benchmark ? o.plotFile : ""},
+                   {"--log", o.logFile}};
+    for (const auto& output : outputs) {
+        std::string why;
+        if (!output.path.empty() && !probeOutput(output.path, &why)) {
+            *error = std::string(output.option) + " " + output.path + ": cannot write this file: " + why;
+            return false;
+        }
+    }
     if (!o.dataDir.empty() && chdir(o.dataDir.c_str()) != 0) {
         *error = "--data " + o.dataDir + ": no such folder";
         return false;

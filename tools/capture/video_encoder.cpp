@@ -34,10 +34,9 @@ std::string extensionOf(const std::string& path) {
 
 bool isMp4Like(const std::string& ext) { return ext == ".mp4" || ext == ".m4v" || ext == ".mov"; }
 
-std::string partPathFor(const std::string& path) {
-    const std::string ext = extensionOf(path);
-    return path.substr(0, path.size() - ext.size()) + ".part" + ext;
-}
+// The picture-only file ffmpeg writes first, hidden beside the video and no longer than
+// the file system takes.
+std::string partPathFor(const std::string& path) { return temporaryPathFor(path, "part"); }
 
 // Starts argv[0] from PATH with a pipe on its stdin. Returns the child or -1.
 pid_t spawnWithPipe(const std::vector<std::string>& args, int& writeFd, std::string* error) {

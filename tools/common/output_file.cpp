@@ -1,21 +1,61 @@
 // Temporary names, checked closes and renames for the tools' outputs.
 #include "tools/common/output_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
-std::string temporaryPathFor(const std::string& path) {
+std::string temporaryPathFor(const std::string& path, const std::string& tag) {
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && dot > 0;
-    const std::string stem = hasExtension ? name.substr(0, dot) : name;
-    const std::string extension = hasExtension ? name.substr(dot) : "";
-    return folder + "." + stem + ".tmp-" + std::to_string(getpid()) + extension;
+    std::string stem = hasExtension ? name.substr(0, dot) : name;
+    std::string extension = hasExtension ? name.substr(dot) : "";
+    const std::string marker = "." + tag + "-" + std::to_string(getpid());
+    const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    const size_t longest = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
+    const size_t fixed = 1 + marker.size();  // the leading dot and the marker
+    if (fixed + extension.size() + 1 > longest) extension.clear();  // an extension as long as a name
+    if (fixed + stem.size() + extension.size() > longest) {
+        size_t keep = longest - fixed - extension.size();
+        // Never cut a UTF-8 character in two.
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+        stem.resize(keep);
+    }
+    return folder + "." + stem + marker + extension;
+}
+
+bool probeOutput(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 && errno != ENOENT) {
+        if (error) *error = std::strerror(errno);
+        return false;
+    }
+    if (writtenInPlace(path)) {
+        // A named pipe with no reader yet is fine: the real open waits for one.
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && errno != ENXIO) {
+            if (error) *error = std::strerror(errno);
+            return false;
+        }
+        if (fd >= 0) close(fd);
+        return true;
+    }
+    const std::string temporary = temporaryPathFor(path);
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (error) *error = std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    unlink(temporary.c_str());
+    return true;
 }
 
 bool writtenInPlace(const std::string& path) {

@@ -8,9 +8,17 @@
 #include <cstdio>
 #include <string>
 
-// The temporary name for `path`: the same folder, ".NAME.tmp-PID.EXT" (the extension
-// kept last, for programs that pick the format by it).
-std::string temporaryPathFor(const std::string& path);
+// The temporary name for `path`: the same folder, ".NAME.TAG-PID.EXT" (the extension
+// kept last, for programs that pick the format by it). NAME is shortened where the
+// whole would pass the folder's longest file name, so that every name the file system
+// takes for `path` has a temporary name it takes too.
+std::string temporaryPathFor(const std::string& path, const std::string& tag = "tmp");
+
+// Whether `path` can be written: its name is one the file system takes, and a file can
+// be made under its temporary name (made and removed again) or, for a name written in
+// place, opened for writing. False with the system's reason. For checking every output
+// before a long run, so that nothing is refused only at its end.
+bool probeOutput(const std::string& path, std::string* error);
 
 // True when `path` exists and is not a regular file: written in place, never renamed over.
 bool writtenInPlace(const std::string& path);

@@ -3,6 +3,11 @@
 # are, then the four masked pictures cut out over a grey checkerboard.
 # Usage: contact_sheet.sh TEXTURES_DIR OUT.png   (needs djpeg and ImageMagick)
 set -eu
+usage="usage: contact_sheet.sh TEXTURES_DIR OUT.png"
+case ${1:-} in -h | --help) echo "$usage"; exit 0 ;; esac
+bad_usage() { echo "contact_sheet: $1" >&2; echo "$usage" >&2; exit 2; }
+[ $# = 2 ] || bad_usage "two arguments needed"
+[ -d "$1" ] || bad_usage "no folder '$1'"
 src=$1
 out=$2
 work=$(mktemp -d)

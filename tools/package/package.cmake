@@ -8,14 +8,25 @@ set(VELMORA_CHANGELOG_DATE "Mon, 07 Dec 2026 12:00:00 +0000")
 
 install(TARGETS velmora velmora-capture decode-jpeg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The default track and pictures, read-only for everyone but root.
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora
-        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                              WORLD_READ WORLD_EXECUTE)
+# The default track and the thirteen pictures, by name: whatever else lies in data/ (the
+# output of some run) stays out of the package. Read-only for everyone but root.
+set(VELMORA_PICTURES tex1 tex2 tex2mask tex3 tex5 tex6 tex7 tex8 tex8mask tex9 tex9mask tex10 tex11)
+list(TRANSFORM VELMORA_PICTURES REPLACE "(.+)" "${CMAKE_SOURCE_DIR}/data/textures/\\1.jpg")
+install(FILES ${CMAKE_SOURCE_DIR}/data/music.mp3 DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(FILES ${VELMORA_PICTURES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/textures
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-# The menu entry and its icon (drawn by `make-assets tools/package/icons icon`).
-install(FILES ${VELMORA_PACKAGE_DIR}/velmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The menu entry and its icon (drawn by `make-assets tools/package/icons icon`). The entry
+# names the installed data folder, which is known only when installing (CPack installs
+# under /usr whatever the build was configured for), so it is written then.
+install(CODE "
+  set(VELMORA_INSTALLED_DATA \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/velmora\")
+  configure_file(\"${VELMORA_PACKAGE_DIR}/velmora.desktop\" \"${CMAKE_BINARY_DIR}/package/desktop/velmora.desktop\" @ONLY)
+  file(INSTALL \"${CMAKE_BINARY_DIR}/package/desktop/velmora.desktop\"
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications\"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+")
 install(DIRECTORY ${VELMORA_PACKAGE_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 # What software centres list for it (AppStream), carrying the version and date.
 configure_file(${VELMORA_PACKAGE_DIR}/velmora.metainfo.xml.in

@@ -1,0 +1,4 @@
+# The display layer watches the X connection itself (Xlib's error handlers), so that a
+# lost X server ends the program with one line.
+find_package(X11 REQUIRED)
+target_link_libraries(velmora_core PUBLIC X11::X11)
