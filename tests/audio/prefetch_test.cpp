@@ -133,9 +133,9 @@ TEST_F(Prefetch, PlaybackOvertakingTheDecodePlaysSilenceNeverUnfinishedData) {
     ASSERT_GT(heard.size(), size_t(2 * TRACK_FRAMES));
     EXPECT_FALSE(hasNaN(heard.data(), heard.size()));
 
-    // The first piece was played as decoded; then the device, faster than the slowed
-    // decode, ran past what was decoded and played silence there, as it does past a
-    // track's end.
+    // The first piece was played as decoded; after it every frame is either the track's
+    // own or silence where the device, faster than the slowed decode, ran past what was
+    // decoded (as it does past a track's end): never anything else.
     MusicTrack whole;
     std::string reason;
     ASSERT_TRUE(decodeMusic(beatMp3().data(), beatMp3().size(), whole, &reason)) << reason;
@@ -147,9 +147,19 @@ TEST_F(Prefetch, PlaybackOvertakingTheDecodePlaysSilenceNeverUnfinishedData) {
     const size_t piece = 2 * 8192;
     ASSERT_GE(heard.size(), offset + 2 * piece);
     EXPECT_EQ(0, std::memcmp(&heard[offset], whole.samples.data(), sizeof(float) * piece));
-    size_t silent = 0;
-    for (size_t i = offset + piece; i < heard.size(); ++i) silent += heard[i] == 0.0f;
-    EXPECT_GT(silent, size_t(2 * TRACK_FRAMES));
+    size_t silent = 0, other = 0;
+    const size_t trackFloats = whole.samples.size();
+    for (size_t i = offset + piece; i < heard.size(); ++i) {
+        const size_t t = i - offset;
+        if (heard[i] == 0.0f)
+            ++silent;
+        else if (t >= trackFloats || heard[i] != whole.samples[t])
+            ++other;
+    }
+    EXPECT_EQ(other, 0u) << "samples that are neither the track's at their place nor silence";
+    // How far the device ran ahead depends on how the machine shares its time between the
+    // two threads; on an idle machine it is most of the track.
+    std::printf("silent samples after the first piece: %zu\n", silent);
     std::remove(raw.c_str());
 }
 
