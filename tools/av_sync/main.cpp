@@ -263,7 +263,18 @@ RunResult analyseRun(const ServerRun& run, const std::vector<ClickTruth>& clicks
     for (size_t k = 0; k < clicks.size(); ++k) {
         bool droppedOut = false;
         if (heard[k] < 0) {
-            std::printf("  click %2zu at %7.3f s: never reached the sink\n", k, double(clicks[k].onset) / MUSIC_RATE);
+            // Lost in the recording when the sink clock stepped between the clicks heard
+            // before and after it (the recorder dropped the blocks that held it).
+            int64_t before = 0, after = run.stamps.empty() ? 0 : run.stamps.back().endFrame;
+            for (size_t j = k; j-- > 0;)
+                if (heard[j] >= 0) { before = heard[j]; break; }
+            for (size_t j = k + 1; j < clicks.size(); ++j)
+                if (heard[j] >= 0) { after = heard[j]; break; }
+            bool lost = false;
+            for (const ClockStep& step : steps) lost = lost || (step.frame > before && step.frame <= after + window);
+            std::printf("  click %2zu at %7.3f s: never reached the sink%s\n", k, double(clicks[k].onset) / MUSIC_RATE,
+                        lost ? " [sink clock stepped]" : "");
+            disturbed += lost;
             all.push_back(300.0);
             offsets.push_back(300.0);
             continue;
