@@ -538,6 +538,12 @@ wayland | wayland-nested)
     mkdir -m 700 "$runtime"
     [ "$(id -u)" = 0 ] && chown nobody "$runtime"
     as_user() { "${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$work" XDG_RUNTIME_DIR="$runtime" "$@"; }
+    # The build may lie where that user cannot reach it (a clone under /root): a copy of
+    # the program in the test's own folder serves as well.
+    if ! as_user test -x "$VELMORA"; then
+        install -m 755 "$VELMORA" "$work/velmora"
+        VELMORA=$work/velmora
+    fi
     cpid=
     trap 'cleanup; [ -n "$cpid" ] && kill "$cpid" 2>/dev/null' EXIT
     # Starts cage; the demo starts once `go_demo` says so (the output may be sized first).
