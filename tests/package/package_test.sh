@@ -105,19 +105,26 @@ xpid=$!
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 if [ -s "$tmp/display" ]; then
     export DISPLAY=:$(cat "$tmp/display")
-    (cd "$empty" && SDL_AUDIODRIVER=dummy exec "$root/usr/bin/velmora") >"$tmp/demo.out" 2>&1 &
-    dpid=$!
-    timeout 20 xdotool search --sync --onlyvisible --pid "$dpid" >/dev/null 2>&1 || fail "no demo window"
-    cwd=$(readlink "/proc/$dpid/cwd")
-    [ "$cwd" = "$data" ] || fail "the demo works in $cwd, not in $data"
-    echo "velmora started in $empty works in $cwd"
-    xdotool key Escape
-    for _ in $(seq 100); do kill -0 "$dpid" 2>/dev/null || break; sleep 0.05; done
-    wait "$dpid"
-    status=$?
-    dpid=
-    [ "$status" = 0 ] || { cat "$tmp/demo.out"; fail "velmora exit status $status after Escape"; }
-    echo "velmora ended by Escape with exit status $status"
+    # Runs a command in FOLDER: the demo must work in the installed data folder and end
+    # with status 0 on Escape.
+    installed_run() {  # what folder output command...
+        local what=$1 folder=$2 output=$3 cwd status
+        shift 3
+        (cd "$folder" && SDL_AUDIODRIVER=dummy exec "$@") >"$output" 2>&1 &
+        dpid=$!
+        timeout 20 xdotool search --sync --onlyvisible --pid "$dpid" >/dev/null 2>&1 || fail "$what: no demo window"
+        cwd=$(readlink "/proc/$dpid/cwd")
+        [ "$cwd" = "$data" ] || fail "$what: started in $folder, the demo works in $cwd, not in $data"
+        echo "$what: started in $folder, works in $cwd"
+        xdotool key Escape
+        for _ in $(seq 100); do kill -0 "$dpid" 2>/dev/null || break; sleep 0.05; done
+        wait "$dpid"
+        status=$?
+        dpid=
+        [ "$status" = 0 ] || { cat "$output"; fail "$what: exit status $status after Escape"; }
+        echo "$what: ended by Escape with exit status $status"
+    }
+    installed_run velmora "$empty" "$tmp/demo.out" "$root/usr/bin/velmora"
 
     # Started from the menu, in a home folder that holds a stray track and pictures: the
     # entry's own command line plays the installed data.
@@ -130,16 +137,7 @@ if [ -s "$tmp/display" ]; then
     [ "$installed" = /usr/share/velmora ] || fail "the menu entry names '$installed', not /usr/share/velmora"
     # The unpacked tree stands in for /usr.
     command=("${command[@]/VELMORA_DATA=\/usr/VELMORA_DATA=$root/usr}")
-    (cd "$own" && SDL_AUDIODRIVER=dummy exec "${command[@]}") >"$tmp/menu.out" 2>&1 &
-    dpid=$!
-    timeout 20 xdotool search --sync --onlyvisible --pid "$dpid" >/dev/null 2>&1 || fail "no demo window from the menu entry"
-    cwd=$(readlink "/proc/$dpid/cwd")
-    [ "$cwd" = "$data" ] || fail "started from the menu in $own, the demo works in $cwd, not in $data"
-    echo "velmora started from the menu in $own works in $cwd"
-    xdotool key Escape
-    for _ in $(seq 100); do kill -0 "$dpid" 2>/dev/null || break; sleep 0.05; done
-    wait "$dpid"
-    dpid=
+    installed_run "the menu entry" "$own" "$tmp/menu.out" "${command[@]}"
 else
     fail "Xvfb did not start"
 fi
