@@ -92,6 +92,16 @@ void chooseSteppedClock() {
     checksumPixels.resize(static_cast<size_t>(renderWidth) * renderHeight * 4);
 }
 
+// With VELMORA_DEBUG_FRAME_TIMES=1, where each frame's time goes: the loop waits for GL
+// after drawing the scene and after the scaled copy, so that the frame log can add the
+// scene index and the microseconds of drawing, scaling and presenting (the swap). The
+// waits cost a little overlap, so leave it off when measuring the frame rate alone.
+bool frameTimesLogged = false;
+struct FrameTimes {
+    int64_t drawNs = 0, scaleNs = 0, presentNs = 0;
+};
+FrameTimes lastFrameTimes;
+
 // FNV-1a over the render target's pixels.
 uint64_t frameChecksum() {
     readRenderTarget(checksumPixels.data());
@@ -103,6 +113,8 @@ uint64_t frameChecksum() {
 void openFrameLog() {
     const char* path = std::getenv("VELMORA_FRAME_LOG");
     if (!path || !*path) return;
+    const char* times = std::getenv("VELMORA_DEBUG_FRAME_TIMES");
+    frameTimesLogged = times && std::strcmp(times, "1") == 0;
     frameLogPath = path;
     // A reader that goes away shows as a failed write, not as the end of the program.
     signal(SIGPIPE, SIG_IGN);
@@ -125,10 +137,15 @@ void logFrame() {
     int n = std::snprintf(line, sizeof line, "%lld %.6f %lld %lld %lld %d %.0f", static_cast<long long>(presentedNs),
                           musicLevel, static_cast<long long>(heard), static_cast<long long>(handOver.frame),
                           static_cast<long long>(handOver.timeNs), soundLatencyFrames(), demoTimeMs);
-    n = std::min(n, static_cast<int>(sizeof line) - 20);
+    n = std::min(n, static_cast<int>(sizeof line) - 80);
     if (steppedClockStepMs > 0)
         n += std::snprintf(line + n, sizeof line - size_t(n), " %016llx",
                            static_cast<unsigned long long>(frameChecksum()));
+    if (frameTimesLogged)
+        n += std::snprintf(line + n, sizeof line - size_t(n), " %d %lld %lld %lld", sceneIndex,
+                           static_cast<long long>(lastFrameTimes.drawNs / 1000),
+                           static_cast<long long>(lastFrameTimes.scaleNs / 1000),
+                           static_cast<long long>(lastFrameTimes.presentNs / 1000));
     line[n++] = '\n';
     writeFrameLogLine(line, n);
 }
@@ -332,8 +349,19 @@ void runFrameLoop() {
         }
         if (playbackPaused) continue;  // the wait ran out: wait again
         const int64_t drawnFromNs = soundClockNs();
-        renderFrame();
-        presentFrame();
+        if (frameTimesLogged) {
+            renderFrame();
+            glFinish();  // Leaves: every command so far executed.
+            const int64_t drawnNs = soundClockNs();
+            scaleIntoWindow();
+            glFinish();
+            const int64_t scaledNs = soundClockNs();
+            swapWindow();
+            lastFrameTimes = {drawnNs - drawnFromNs, scaledNs - drawnNs, soundClockNs() - scaledNs};
+        } else {
+            renderFrame();
+            presentFrame();
+        }
         frameLead.addFrame(soundClockNs() - drawnFromNs);
         if (frameLogFd >= 0) logFrame();
         steppedClockNowMs += static_cast<uint64_t>(steppedClockStepMs);

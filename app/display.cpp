@@ -359,10 +359,14 @@ void blankFrame() {
 }
 
 void presentFrame() {
+    scaleIntoWindow();
+    swapWindow();
+}
+
+void scaleIntoWindow() {
     if (!mainWindow) return;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
     drawIntoWindow(drawableWidth, drawableHeight);
-    SDL_GL_SwapWindow(mainWindow);
 }
 
 void swapWindow() {

@@ -66,6 +66,10 @@ void blankFrame();
 // beside it, and swaps. Leaves the render target bound for reading and drawing.
 void presentFrame();
 
+// presentFrame's two halves, for timing them apart: the scaled copy into the window's
+// back buffer, then the swap that shows it.
+void scaleIntoWindow();
+
 // Shows what was last drawn into the window (the black frame at start-up).
 void swapWindow();
 
