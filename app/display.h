@@ -66,6 +66,11 @@ void blankFrame();
 // beside it, and swaps. Leaves the render target bound for reading and drawing.
 void presentFrame();
 
+// Draws the render target into `framebuffer` (0: the window's back buffer) of the given
+// size: the largest rectangle of the target's shape that fits, centred, with black bars
+// filling the rest; smoothed where the sizes differ, pixel for pixel where they match.
+void copyTargetInto(unsigned framebuffer, int width, int height);
+
 // presentFrame's two halves, for timing them apart: the scaled copy into the window's
 // back buffer, then the swap that shows it.
 void scaleIntoWindow();
