@@ -34,12 +34,12 @@ while [ $# -gt 0 ]; do
 done
 [ ${#args[@]} -le 2 ] || bad_usage "too many arguments"
 [ ${#sizes[@]} -gt 0 ] || sizes=(1920x1080 1280x1024)
-logging=$(git -C "$root" log --format=%H -1 --grep='^Frame log: where each frame')
-reference=${args[0]:-$logging}
 rounds=${args[1]:-1}
-[ "$reference" = none ] || git -C "$root" rev-parse -q --verify "$reference^{commit}" >/dev/null 2>&1 ||
-    bad_usage "no commit '$reference'"
 [[ $rounds =~ ^[1-9][0-9]{0,3}$ ]] || bad_usage "ROUNDS must be a whole number above 0, not '$rounds'"
+logging=$(git -C "$root" log --format=%H -1 --grep='^Frame log: where each frame' 2>/dev/null || true)
+reference=${args[0]:-$logging}
+[ "$reference" = none ] || git -C "$root" rev-parse -q --verify "$reference^{commit}" >/dev/null 2>&1 ||
+    bad_usage "no commit '${reference}'"
 [ -x "$root/build/velmora" ] || { echo "bench-live: build the tree first (tools/build.sh)" >&2; exit 1; }
 command -v Xvfb >/dev/null || { echo "bench-live: needs Xvfb" >&2; exit 1; }
 
