@@ -26,7 +26,11 @@ start_x() {  # WIDTHxHEIGHT
     Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
     xpid=$!
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    [ -s "$work/display" ] || {
+        echo "Xvfb did not start ($(kill -0 $xpid 2>/dev/null && echo still running || echo it ended))"
+        cat "$work/xvfb.log"
+        exit 1
+    }
     export DISPLAY=:$(cat "$work/display")
 }
 
@@ -636,9 +640,7 @@ wayland | wayland-nested)
         xdotool key Escape
         end_cage "Escape on Wayland"
 
-        kill "$xpid"
-        wait "$xpid" 2>/dev/null
-        start_x 1920x1080
+        # The same X server for the second run: its output window went with the first cage.
         start_cage x11 --window=1024x768
         output_window
         resize_output 700 1000
