@@ -149,6 +149,10 @@ for server in $servers; do
             pipewire >"$dir/server.log" 2>&1 &
             mine+=($!)
             sleep 0.3
+            # No Bluetooth monitor: where it asks for logind and finds none (a container, a
+            # fresh root) the session manager gives up and the server refuses every stream.
+            mkdir -p "$HOME/.config/wireplumber/bluetooth.lua.d"
+            echo 'bluez_monitor.enabled = false' >"$HOME/.config/wireplumber/bluetooth.lua.d/51-avsync.lua"
             wireplumber >"$dir/session.log" 2>&1 &
             mine+=($!)
             pipewire-pulse >"$dir/pulse.log" 2>&1 &
