@@ -7,7 +7,7 @@ set -eu
 src=$1 out=$2 cxx=$3
 cmake -S "$src" -B "$out" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$out" -j2
-export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1"
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$src/libpulse.supp"
 "$out/audio_tsan" "$out"
 
 if ! command -v pulseaudio >/dev/null; then

@@ -721,6 +721,16 @@ frame-log)
     expect_clean_exit 5 "a working frame log"
     [ "$(head -c 9 "$work/frames.log")" = "# driver " ] && [ "$(wc -l <"$work/frames.log")" -gt 5 ] ||
         fail "the frame log holds $(wc -l <"$work/frames.log") lines"
+    # Where each frame's time goes: four more fields on every frame line, the scene first,
+    # then drawing, scaling and presenting in whole microseconds.
+    VELMORA_DATA=$DATA VELMORA_FRAME_LOG=$work/times.log VELMORA_DEBUG_FRAME_TIMES=1 start_demo
+    xdotool key Escape
+    wait_demo "$(date +%s.%N)" 5
+    expect_clean_exit 5 "a frame log with frame times"
+    bad=$(awk '!/^#/ && !(NF == 11 && $8 ~ /^[0-6]$/ && $9 > 0 && $10 > 0 && $11 > 0) { n++ } END { print n + 0 }' "$work/times.log")
+    frames=$(grep -vc '^#' "$work/times.log")
+    echo "frame times: $frames frames, $bad malformed"
+    [ "$frames" -gt 5 ] && [ "$bad" = 0 ] || fail "frame times: $bad of $frames lines malformed: $(sed -n 2p "$work/times.log")"
     ;;
 natural-end)
     start_x 640x480
