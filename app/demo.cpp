@@ -349,8 +349,8 @@ void runFrameLoop() {
         }
         if (playbackPaused) continue;  // the wait ran out: wait again
         const int64_t drawnFromNs = soundClockNs();
+        renderFrame();
         if (frameTimesLogged) {
-            renderFrame();
             glFinish();  // Leaves: every command so far executed.
             const int64_t drawnNs = soundClockNs();
             scaleIntoWindow();
@@ -359,7 +359,6 @@ void runFrameLoop() {
             swapWindow();
             lastFrameTimes = {drawnNs - drawnFromNs, scaledNs - drawnNs, soundClockNs() - scaledNs};
         } else {
-            renderFrame();
             presentFrame();
         }
         frameLead.addFrame(soundClockNs() - drawnFromNs);

@@ -79,6 +79,13 @@ TEST_F(DisplayTest, ScaledReadRepeatsPixelsAtWholeFactorsAndLeavesTheTargetBound
     EXPECT_EQ(static_cast<unsigned>(readBinding), renderTargetFramebuffer());
 }
 
+// glBindFramebuffer, fetched at run time as the display layer fetches it.
+void bindFb(GLenum target, GLuint framebuffer) {
+    static const auto bind =
+        reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
+    bind(target, framebuffer);
+}
+
 // A framebuffer standing in for the window: a BGRA texture with no depth buffer, as the
 // window's back buffer is. Leaves it bound as the draw framebuffer and texture 0 bound.
 struct StandInWindow {
@@ -86,7 +93,6 @@ struct StandInWindow {
     int width, height;
     StandInWindow(int w, int h, GLenum format) : width(w), height(h) {
         auto gen = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(SDL_GL_GetProcAddress("glGenFramebuffers"));
-        auto bind = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
         auto attach = reinterpret_cast<PFNGLFRAMEBUFFERTEXTURE2DPROC>(SDL_GL_GetProcAddress("glFramebufferTexture2D"));
         glGenTextures(1, &texture);
         glBindTexture(GL_TEXTURE_2D, texture);
@@ -94,7 +100,7 @@ struct StandInWindow {
                      nullptr);
         glBindTexture(GL_TEXTURE_2D, 0);
         gen(1, &framebuffer);
-        bind(GL_DRAW_FRAMEBUFFER, framebuffer);
+        bindFb(GL_DRAW_FRAMEBUFFER, framebuffer);
         attach(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
     }
     ~StandInWindow() {
@@ -104,8 +110,7 @@ struct StandInWindow {
     }
     // Rows from the bottom, RGBA. Leaves this framebuffer bound for reading.
     std::vector<uint8_t> read() const {
-        auto bind = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
-        bind(GL_READ_FRAMEBUFFER, framebuffer);
+        bindFb(GL_READ_FRAMEBUFFER, framebuffer);
         std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
@@ -145,12 +150,11 @@ void paintTestPicture() {
 TEST_F(DisplayTest, WindowCopyIsTheBlitsPictureWithinFilterRoundingBetweenBlackBars) {
     paintTestPicture();
     auto blit = reinterpret_cast<PFNGLBLITFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBlitFramebuffer"));
-    auto bind = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
 
     // A full-HD screen: the picture is 1440 x 1080 between 240-column bars. The blit of
     // the same target is what the window showed before the copy was drawn as a quad.
     StandInWindow window(1920, 1080, GL_BGRA), blitted(1440, 1080, GL_RGBA);
-    bind(GL_READ_FRAMEBUFFER, renderTargetFramebuffer());
+    bindFb(GL_READ_FRAMEBUFFER, renderTargetFramebuffer());
     blit(0, 0, screenWidth, screenHeight, 0, 0, 1440, 1080, GL_COLOR_BUFFER_BIT, GL_LINEAR);
     copyTargetInto(window.framebuffer, 1920, 1080);
 
@@ -203,8 +207,7 @@ TEST_F(DisplayTest, WindowCopyAtTheTargetsOwnSizeIsPixelForPixel) {
     copyTargetInto(window.framebuffer, screenWidth, screenHeight);
     const std::vector<uint8_t> shown = window.read();
     std::vector<uint8_t> target(shown.size());
-    auto bind = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
-    bind(GL_READ_FRAMEBUFFER, renderTargetFramebuffer());
+    bindFb(GL_READ_FRAMEBUFFER, renderTargetFramebuffer());
     glReadPixels(0, 0, screenWidth, screenHeight, GL_RGBA, GL_UNSIGNED_BYTE, target.data());
     EXPECT_TRUE(shown == target);
 }
