@@ -39,7 +39,8 @@ extern int swapInterval;    // -1 adaptive where offered (else every refresh), 1
 // drawable holds when it opens), and sets the projection, viewport and initial GL state. Returns false (after
 // one line on stderr) when no usable GL context or render target can be had, and for
 // a shown kind when no screen can be reached (SDL's offscreen or dummy driver, unless
-// SDL_VIDEODRIVER names it). Leaves the render target bound.
+// SDL_VIDEODRIVER names it). Leaves the render target bound, and the process keeping
+// the memory it frees (the software rasterizer frees and takes megabytes every frame).
 bool openDisplay(const char* title, int width, int height, int bitsPerPixel,
                  WindowKind kind = WindowKind::Fullscreen);
 
