@@ -210,18 +210,17 @@ TEST_F(FrameTest, RepeatedFramesFaultInNoFreshMemory) {
     restartTimeline(0);
     sceneIndex = 4;
     fakeNowMs = 80000;
-    for (int i = 0; i < 5; ++i) {  // the first frames compile shaders and grow the heap
-        fakeNowMs += 17;
-        renderFrame();
-        glFinish();
-    }
+    auto drawFrames = [](int count) {
+        for (int i = 0; i < count; ++i) {
+            fakeNowMs += 17;
+            renderFrame();
+            glFinish();
+        }
+    };
+    drawFrames(5);  // the first frames compile shaders and grow the heap
     const long before = minorPageFaults();
     constexpr int FRAMES = 30;
-    for (int i = 0; i < FRAMES; ++i) {
-        fakeNowMs += 17;
-        renderFrame();
-        glFinish();
-    }
+    drawFrames(FRAMES);
     const long perFrame = (minorPageFaults() - before) / FRAMES;
     EXPECT_EQ(sceneIndex, 4);
     EXPECT_LT(perFrame, 8) << "minor page faults per frame";
