@@ -75,16 +75,29 @@ std::vector<uint8_t> checksumPixels;  // one render target's read-back, made bef
 
 uint64_t steppedClock() { return steppedClockNowMs; }
 
-void chooseSteppedClock() {
-    const char* text = std::getenv("VELMORA_DEBUG_FRAME_MS");
-    if (!text || !*text) return;
+// With VELMORA_DEBUG_PAUSE_MS set to T (0..144000), playback pauses by itself once the
+// first frame at or past demo time T is shown: on the stepped clock, the same still
+// picture on every run, for screenshots. -1: no such pause.
+int64_t pauseAtDemoMs = -1;
+
+// A debugging variable's milliseconds in low..high; -1 where unset, or (with one line on
+// stderr saying what happens instead) not such a number.
+long debugMs(const char* name, long low, long high, const char* otherwise) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return -1;
     char* end = nullptr;
-    const long step = std::strtol(text, &end, 10);
-    if (*end != '\0' || step < 1 || step > 10000) {
-        std::fprintf(stderr, "velmora: VELMORA_DEBUG_FRAME_MS=%s: not 1..10000 ms; the clock stays real\n",
-                     text);
-        return;
+    const long ms = std::strtol(text, &end, 10);
+    if (*end != '\0' || ms < low || ms > high) {
+        std::fprintf(stderr, "velmora: %s=%s: not %ld..%ld ms; %s\n", name, text, low, high, otherwise);
+        return -1;
     }
+    return ms;
+}
+
+void chooseSteppedClock() {
+    pauseAtDemoMs = debugMs("VELMORA_DEBUG_PAUSE_MS", 0, 144000, "no pause");
+    const long step = debugMs("VELMORA_DEBUG_FRAME_MS", 1, 10000, "the clock stays real");
+    if (step < 0) return;
     steppedClockStepMs = step;
     steppedClockNowMs = 0;
     clockSource = steppedClock;
@@ -364,6 +377,10 @@ void runFrameLoop() {
         frameLead.addFrame(soundClockNs() - drawnFromNs);
         if (frameLogFd >= 0) logFrame();
         steppedClockNowMs += static_cast<uint64_t>(steppedClockStepMs);
+        if (pauseAtDemoMs >= 0 && demoTimeMs >= static_cast<double>(pauseAtDemoMs)) {
+            pauseAtDemoMs = -1;
+            setPlaybackPaused(true);
+        }
         // Only the last scene's end asks to quit from inside a frame.
         if (quitRequested && loopPlayback) startNextPass();
     }
