@@ -60,6 +60,10 @@ GLuint targetDepth = 0;
 // driver has none (the copy is then a framebuffer blit). Its texture filter as last set.
 GLuint copyProgram = 0;
 GLint copyFilter = 0;
+// Whether the X server scales the picture into the window (startServerScaling), and
+// whether the last scaleIntoWindow read a frame for it rather than drawing GL's back buffer.
+bool serverScalingOn = false;
+bool serverFrameRead = false;
 // The scaled copy that readRenderTarget blits into when asked for another size; made on
 // the first read at that size and kept.
 GLuint scaledFramebuffer = 0;
@@ -270,19 +274,54 @@ void drawTargetQuad(int left, int bottom, int width, int height, GLint filter) {
     glPopAttrib();
 }
 
-}  // namespace
-
-// Leaves: the render target bound again for reading and drawing; no other state changes
-// (glClearBuffer does not touch the clear colour the frame loop relies on).
-void copyTargetInto(unsigned framebuffer, int windowWidth, int windowHeight) {
+// Where the picture goes in a window of the given size: the largest rectangle of the
+// target's shape that fits, centred (`bottom` counts from the window's bottom edge).
+struct PictureRect {
+    int left, bottom, width, height;
+};
+PictureRect pictureRect(int windowWidth, int windowHeight) {
     int width = windowWidth;
     int height = static_cast<int>(static_cast<int64_t>(windowWidth) * renderHeight / renderWidth);
     if (height > windowHeight) {
         height = windowHeight;
         width = static_cast<int>(static_cast<int64_t>(windowHeight) * renderWidth / renderHeight);
     }
-    const int left = (windowWidth - width) / 2;
-    const int bottom = (windowHeight - height) / 2;
+    return {(windowWidth - width) / 2, (windowHeight - height) / 2, width, height};
+}
+
+// Server scaling where the swap would copy the frame into the X server anyway: a software
+// rasterizer's window on X. VELMORA_SCALING=gl keeps GL's scaled copy (for comparison).
+bool serverScalingWanted(const char* driver) {
+    const char* asked = SDL_getenv("VELMORA_SCALING");
+    if (asked && SDL_strcasecmp(asked, "gl") == 0) return false;
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    const bool software = renderer && (std::strstr(renderer, "llvmpipe") || std::strstr(renderer, "softpipe"));
+    return software && driver && SDL_strcasecmp(driver, "x11") == 0 &&
+           SDL_GL_ExtensionSupported("GL_MESA_pack_invert");
+}
+
+// The frame read back for the X server at the target's size, rows from the top.
+// Leaves: the render target bound as read and draw framebuffer; pixel packing as found.
+void readFrameForServer() {
+    unsigned char* pixels = serverScalingPixels();
+    bindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glReadPixels(0, 0, renderWidth, renderHeight, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    glPopClientAttrib();
+}
+
+}  // namespace
+
+// Leaves: the render target bound again for reading and drawing; no other state changes
+// (glClearBuffer does not touch the clear colour the frame loop relies on).
+void copyTargetInto(unsigned framebuffer, int windowWidth, int windowHeight) {
+    const PictureRect r = pictureRect(windowWidth, windowHeight);
+    const int left = r.left, bottom = r.bottom, width = r.width, height = r.height;
 
     bindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
     const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
@@ -420,6 +459,8 @@ bool openDisplay(const char* title, int width, int height, int bitsPerPixel, Win
         std::fprintf(stderr, "velmora: cannot create the %d x %d render target\n", renderWidth, renderHeight);
         return false;
     }
+    if (shown && serverScalingWanted(driver))
+        serverScalingOn = startServerScaling(mainWindow, renderWidth, renderHeight);
     if (!shown) {
         SDL_GL_SetSwapInterval(0);
     } else if (swapInterval < 0) {
@@ -469,11 +510,23 @@ void presentFrame() {
 void scaleIntoWindow() {
     if (!mainWindow) return;
     SDL_GL_GetDrawableSize(mainWindow, &drawableWidth, &drawableHeight);
-    copyTargetInto(0, drawableWidth, drawableHeight);
+    serverFrameRead = serverScalingOn;
+    if (serverScalingOn)
+        readFrameForServer();
+    else
+        copyTargetInto(0, drawableWidth, drawableHeight);
 }
 
 void swapWindow() {
-    if (mainWindow) SDL_GL_SwapWindow(mainWindow);
+    if (!mainWindow) return;
+    if (!serverFrameRead) {
+        SDL_GL_SwapWindow(mainWindow);
+        return;
+    }
+    serverFrameRead = false;
+    const PictureRect r = pictureRect(drawableWidth, drawableHeight);
+    serverScaleIntoWindow(r.left, drawableHeight - r.bottom - r.height, r.width, r.height, drawableWidth,
+                          drawableHeight);
 }
 
 bool isFullscreen() { return mainWindow && windowFullscreen; }
@@ -578,6 +631,8 @@ void closeDisplay() {
 
 void destroyMainWindow() {
     // The context cannot outlive its window usefully, so both go together.
+    stopServerScaling();
+    serverScalingOn = serverFrameRead = false;
     if (renderContext) {
         deleteFramebuffers(1, &targetFramebuffer);
         glDeleteTextures(1, &targetColor);

@@ -64,7 +64,10 @@ void showWindowWhile(void (*work)());
 void blankFrame();
 
 // Scales the render target into the window with its 4:3 shape kept and black bars
-// beside it, and swaps. Leaves the render target bound for reading and drawing.
+// beside it, and swaps. Under software GL on X the X server does the scaling (smoothed
+// with its own bilinear filter, so the window's pixels may differ from GL's by a few
+// levels; VELMORA_SCALING=gl keeps GL's); the render target is the same either way.
+// Leaves the render target bound for reading and drawing.
 void presentFrame();
 
 // Draws the render target into `framebuffer` (0: the window's back buffer) of the given
@@ -73,10 +76,12 @@ void presentFrame();
 void copyTargetInto(unsigned framebuffer, int width, int height);
 
 // presentFrame's two halves, for timing them apart: the scaled copy into the window's
-// back buffer, then the swap that shows it.
+// back buffer, then the swap that shows it. With the server scaling: the frame read back
+// for the server, then the requests that scale it into the window.
 void scaleIntoWindow();
 
-// Shows what was last drawn into the window (the black frame at start-up).
+// Shows what was last drawn into the window (the black frame at start-up), or hands the
+// frame scaleIntoWindow read to the server.
 void swapWindow();
 
 // Switches a shown window between full screen and the window size chosen at start-up (or

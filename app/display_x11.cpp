@@ -1,15 +1,21 @@
-// Ending the program on a lost X display. Xlib's own handlers print several lines and
+// The display layer's X11 side: ending the program on a lost X display, and the window's
+// picture scaled by the server. Ending on a lost display: Xlib's own handlers print several lines and
 // call exit(), whose clean-up unloads the GL library under the start-up thread while it
 // compiles shaders inside it; _exit runs no clean-up, so no thread is left inside a
-// library being torn down. Owns the watch's state: the flag that lets only the first
-// thread report, the server's socket address and the window's connection.
+// library being torn down. Owns the watch's state (the flag that lets only the first
+// thread report, the server's socket address and the window's connection) and the
+// server scaling's X resources.
 #include "app/display_x11.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrender.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
@@ -128,4 +134,162 @@ void watchX11Window(SDL_Window* window) {
     SDL_VERSION(&info.version);
     if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11)
         windowConnection = ConnectionNumber(info.info.x11.display);
+}
+
+namespace {
+
+// The server scaling's resources: the frame's shared memory and the pixmap it is put
+// into, the pictures the server composites from and into, and the size last scaled to.
+struct ServerScaling {
+    Display* display = nullptr;
+    Window window = 0;
+    XShmSegmentInfo memory{};
+    XImage* image = nullptr;
+    Pixmap frame = 0;
+    GC frameContext = nullptr;
+    Picture source = 0;
+    Picture target = 0;
+    int width = 0, height = 0;
+    int scaledWidth = 0, scaledHeight = 0;
+    bool handedOver = false;  // a frame was sent that the server may still be reading
+};
+ServerScaling scaling;
+
+// Errors the probing requests may meet (shared memory refused by a server on another
+// machine); counted here instead of ending the program.
+int probeErrors = 0;
+int countProbeError(Display*, XErrorEvent*) {
+    ++probeErrors;
+    return 0;
+}
+
+bool laidOutAsBgrx(const XWindowAttributes& window, const XImage& image, Display* display) {
+    const Visual* v = window.visual;
+    // GLX may choose a direct-colour visual; its pixels are laid out the same.
+    return window.depth == 24 && (v->c_class == TrueColor || v->c_class == DirectColor) && v->red_mask == 0xff0000 && v->green_mask == 0xff00 &&
+           v->blue_mask == 0xff && image.bits_per_pixel == 32 && ImageByteOrder(display) == LSBFirst;
+}
+
+}  // namespace
+
+bool startServerScaling(SDL_Window* window, int width, int height) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+    Display* display = info.info.x11.display;
+    int event, error, major = 0, minor = 0;
+    if (!XRenderQueryExtension(display, &event, &error) || !XRenderQueryVersion(display, &major, &minor) ||
+        major * 100 + minor < 10 || !XShmQueryExtension(display))
+        return false;
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, info.info.x11.window, &attributes)) return false;
+    XRenderPictFormat* format = XRenderFindVisualFormat(display, attributes.visual);
+    if (!format) return false;
+
+    // Built in place: the image keeps a pointer to its segment's record.
+    ServerScaling& s = scaling;
+    s = ServerScaling{};
+    s.display = display;
+    s.window = info.info.x11.window;
+    s.width = width;
+    s.height = height;
+    s.memory.shmid = -1;
+    s.image = XShmCreateImage(display, attributes.visual, 24, ZPixmap, nullptr, &s.memory, width, height);
+    if (!s.image || !laidOutAsBgrx(attributes, *s.image, display) || s.image->bytes_per_line != width * 4) {
+        if (s.image) XDestroyImage(s.image);
+        s = ServerScaling{};
+        return false;
+    }
+    s.memory.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(s.image->bytes_per_line) * height, IPC_CREAT | 0600);
+    void* address = s.memory.shmid >= 0 ? shmat(s.memory.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
+    if (address == reinterpret_cast<void*>(-1)) {
+        if (s.memory.shmid >= 0) shmctl(s.memory.shmid, IPC_RMID, nullptr);
+        XDestroyImage(s.image);
+        s = ServerScaling{};
+        return false;
+    }
+    s.memory.shmaddr = s.image->data = static_cast<char*>(address);
+    s.memory.readOnly = False;
+    // A server on another machine refuses the segment: caught here, then the usual watch.
+    XSync(display, False);
+    probeErrors = 0;
+    XErrorHandler watch = XSetErrorHandler(countProbeError);
+    const bool attached = XShmAttach(display, &s.memory);
+    XSync(display, False);
+    XSetErrorHandler(watch);
+    // Marked for removal now: it goes when both sides have detached, even after a crash.
+    shmctl(s.memory.shmid, IPC_RMID, nullptr);
+    if (!attached || probeErrors) {
+        shmdt(s.memory.shmaddr);
+        s.image->data = nullptr;
+        XDestroyImage(s.image);
+        s = ServerScaling{};
+        return false;
+    }
+    s.frame = XCreatePixmap(display, s.window, static_cast<unsigned>(width), static_cast<unsigned>(height), 24);
+    s.frameContext = XCreateGC(display, s.frame, 0, nullptr);
+    // Edge pixels repeat outward, as GL's clamp-to-edge sampling does.
+    XRenderPictureAttributes repeat{};
+    repeat.repeat = RepeatPad;
+    s.source = XRenderCreatePicture(display, s.frame, format, CPRepeat, &repeat);
+    s.target = XRenderCreatePicture(display, s.window, format, 0, nullptr);
+    return true;
+}
+
+unsigned char* serverScalingPixels() {
+    // The server reads the shared memory when it runs the put request: wait for that.
+    if (scaling.handedOver) XSync(scaling.display, False);
+    scaling.handedOver = false;
+    return reinterpret_cast<unsigned char*>(scaling.image->data);
+}
+
+void serverScaleIntoWindow(int left, int top, int width, int height, int windowWidth, int windowHeight) {
+    Display* d = scaling.display;
+    XShmPutImage(d, scaling.frame, scaling.frameContext, scaling.image, 0, 0, 0, 0, static_cast<unsigned>(scaling.width),
+                 static_cast<unsigned>(scaling.height), False);
+    if (width != scaling.scaledWidth || height != scaling.scaledHeight) {
+        // Maps the window's pixel centres into the frame: frame = window * frame size / size.
+        XTransform scale{};
+        scale.matrix[0][0] = XDoubleToFixed(static_cast<double>(scaling.width) / width);
+        scale.matrix[1][1] = XDoubleToFixed(static_cast<double>(scaling.height) / height);
+        scale.matrix[2][2] = XDoubleToFixed(1.0);
+        XRenderSetPictureTransform(d, scaling.source, &scale);
+        const bool exact = width == scaling.width && height == scaling.height;
+        XRenderSetPictureFilter(d, scaling.source, exact ? FilterNearest : FilterBilinear, nullptr, 0);
+        scaling.scaledWidth = width;
+        scaling.scaledHeight = height;
+    }
+    // The bars: beside the picture, then above and below it.
+    const XRectangle bars[4] = {
+        {0, 0, static_cast<unsigned short>(left), static_cast<unsigned short>(windowHeight)},
+        {static_cast<short>(left + width), 0, static_cast<unsigned short>(windowWidth - left - width),
+         static_cast<unsigned short>(windowHeight)},
+        {static_cast<short>(left), 0, static_cast<unsigned short>(width), static_cast<unsigned short>(top)},
+        {static_cast<short>(left), static_cast<short>(top + height), static_cast<unsigned short>(width),
+         static_cast<unsigned short>(windowHeight - top - height)}};
+    XRectangle shown[4];
+    int count = 0;
+    for (const XRectangle& bar : bars)
+        if (bar.width > 0 && bar.height > 0) shown[count++] = bar;
+    const XRenderColor black{0, 0, 0, 0xffff};
+    if (count) XRenderFillRectangles(d, PictOpSrc, scaling.target, &black, shown, count);
+    XRenderComposite(d, PictOpSrc, scaling.source, None, scaling.target, 0, 0, 0, 0, left, top,
+                     static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XFlush(d);
+    scaling.handedOver = true;
+}
+
+void stopServerScaling() {
+    if (!scaling.display) return;
+    Display* d = scaling.display;
+    XRenderFreePicture(d, scaling.target);
+    XRenderFreePicture(d, scaling.source);
+    XFreeGC(d, scaling.frameContext);
+    XFreePixmap(d, scaling.frame);
+    XShmDetach(d, &scaling.memory);
+    XSync(d, False);
+    shmdt(scaling.memory.shmaddr);
+    scaling.image->data = nullptr;
+    XDestroyImage(scaling.image);
+    scaling = ServerScaling{};
 }

@@ -17,3 +17,23 @@ void watchX11Display();
 // Watches the connection of `window` too (for a connection killed while the server lives
 // on). Does nothing for a window on another video driver.
 void watchX11Window(SDL_Window* window);
+
+// The window's picture scaled by the X server (RENDER's bilinear filter) instead of by GL:
+// the frame goes to the server at its own size through shared memory, and the server
+// scales it while the next frame is drawn. For software GL, where the swap itself is a
+// copy into the server, this takes the scaling off the rasterizer and the screen-sized
+// copy off every frame.
+// Starts it for `window` with frames of width x height pixels. False, with nothing kept,
+// where the window is not on X or the server lacks RENDER 0.10, shared memory or a
+// 24-bit visual laid out as B, G, R, X bytes.
+bool startServerScaling(SDL_Window* window, int width, int height);
+// Where the next frame goes: width x height pixels of 4 bytes (blue, green, red, unused),
+// rows from the top. Waits until the server has taken the last frame handed over.
+unsigned char* serverScalingPixels();
+// Hands the frame over: scaled into the window's rectangle at left, top (from the
+// window's top-left corner) of width x height, pixel for pixel where that is the frame's
+// size, with black over the rest of the windowWidth x windowHeight window. Returns once
+// the requests are sent; the server draws them in order.
+void serverScaleIntoWindow(int left, int top, int width, int height, int windowWidth, int windowHeight);
+// Frees what startServerScaling made, while the window still exists. Safe to call twice.
+void stopServerScaling();

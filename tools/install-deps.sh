@@ -14,6 +14,7 @@ fi
 packages=(
     build-essential cmake pkg-config git
     libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl-mesa0
+    libx11-dev libxext-dev libxrender-dev
     libmpg123-dev libkissfft-dev libsoxr-dev libmp3lame-dev libpulse-dev
     libjpeg62-turbo-dev libjpeg-turbo-progs
     libfreetype-dev libfontconfig-dev fonts-liberation2 libpng-dev

@@ -381,6 +381,45 @@ render)
     echo "--render 1 and 640x480: the default frames; --render 2: all 8 frames differ"
     unset VELMORA_DEBUG_FRAME_MS VELMORA_FRAME_LOG
     ;;
+scaling)
+    # Under software GL on X the server scales the picture into the window, with its
+    # bilinear filter; VELMORA_SCALING=gl keeps GL's scaled copy. The same paused frame
+    # (the stepped clock, paused by itself at 9 s) both ways: the same place and black
+    # bars, and the same picture but for the two filters' rounding, which must show (else
+    # both runs took one way) and stay within a few levels.
+    start_x 1920x1080
+    ln -s "$DATA/textures" "$work/textures"
+    export VELMORA_DEBUG_FRAME_MS=500 VELMORA_DEBUG_PAUSE_MS=9000
+    for way in gl server; do
+        export VELMORA_SCALING=$way VELMORA_FRAME_LOG=$out/frames-$way.log
+        start_demo
+        for _ in $(seq 600); do
+            awk '!/^#/ && $7 >= 9000 { found = 1 } END { exit !found }' "$VELMORA_FRAME_LOG" 2>/dev/null && break
+            kill -0 "$dpid" 2>/dev/null || break
+            sleep 0.1
+        done
+        sleep 0.5  # the server draws what it was sent after the frame is logged
+        shot
+        cp "$out/screen.png" "$out/$way.png"
+        for point in "10 10" "230 540" "1690 540" "1909 1070"; do
+            expect_pixel $point $black "$way: the bar at $point"
+        done
+        xdotool key Escape
+        wait_demo "$(date +%s.%N)" 5
+        expect_clean_exit 5 "$way scaling"
+        awk '!/^#/ { last = $7 " " $8 } END { print last }' "$VELMORA_FRAME_LOG" >"$out/paused-$way"
+    done
+    unset VELMORA_DEBUG_FRAME_MS VELMORA_DEBUG_PAUSE_MS VELMORA_SCALING VELMORA_FRAME_LOG
+    echo "paused frame (demo ms, checksum): gl $(cat "$out/paused-gl"), server $(cat "$out/paused-server")"
+    cmp -s "$out/paused-gl" "$out/paused-server" && [ "$(cut -d' ' -f1 "$out/paused-gl")" = 9000 ] ||
+        fail "the two runs did not pause at the frame of 9000 ms"
+    differing=$(compare -metric AE "$out/gl.png" "$out/server.png" null: 2>&1 | awk '{ printf "%d", $1 }')
+    peak=$(compare -metric PAE "$out/gl.png" "$out/server.png" null: 2>&1 | sed -E 's/.*\((.*)\).*/\1/')
+    mean=$(compare -metric MAE "$out/gl.png" "$out/server.png" null: 2>&1 | sed -E 's/.*\((.*)\).*/\1/')
+    echo "server against GL scaling: $differing pixels differ, by at most $(echo "$peak * 255" | bc) levels, $(echo "$mean * 255" | bc) on average"
+    [ "$differing" -gt 0 ] 2>/dev/null || fail "the server's scaling is GL's, pixel for pixel (was it used?)"
+    [ "$(echo "$peak * 255 <= 8 && $mean * 255 <= 1" | bc)" = 1 ] || fail "the server's scaling is not GL's picture"
+    ;;
 pause)
     # Space pauses for 3 s on the real clock, with the music playing: no frame while
     # paused, the first frame after goes on from the demo time of the last one before,
