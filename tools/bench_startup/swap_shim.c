@@ -4,10 +4,11 @@
 // (thread: main, or other for start-up work on a thread of its own) and ends the process
 // at once. The demo itself is not changed: the marks are SDL and GL calls it makes anyway
 // (window, context, texture filters, the first blit, hints, the warm-up's attribute
-// push, swaps, audio set-up).
+// push, swaps or the X server's composites, audio set-up).
 #define _GNU_SOURCE
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
+#include <X11/extensions/Xrender.h>
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -90,11 +91,27 @@ void SDL_ShowWindow(SDL_Window* window) {
     mark("shown", 0);
 }
 
-void SDL_GL_SwapWindow(SDL_Window* window) {
-    NEXT(void (*)(SDL_Window*), "SDL_GL_SwapWindow")(window);
+static void swapped(void) {
     mark("swap", ++swaps);
     const char* limit = getenv("VELMORA_BENCH_SWAPS");
     if (swaps >= (limit ? atoi(limit) : 2)) finish();
+}
+
+void SDL_GL_SwapWindow(SDL_Window* window) {
+    NEXT(void (*)(SDL_Window*), "SDL_GL_SwapWindow")(window);
+    swapped();
+}
+
+// Where the X server scales the picture, a frame reaches the window by a RENDER composite
+// instead of a swap: counted as one once the server has drawn it (as a software swap
+// returns once the server has the frame).
+void XRenderComposite(Display* display, int op, Picture source, Picture mask, Picture target, int sourceX,
+                      int sourceY, int maskX, int maskY, int targetX, int targetY, unsigned width, unsigned height) {
+    NEXT(void (*)(Display*, int, Picture, Picture, Picture, int, int, int, int, int, int, unsigned, unsigned),
+         "XRenderComposite")(display, op, source, mask, target, sourceX, sourceY, maskX, maskY, targetX, targetY,
+                             width, height);
+    NEXT(int (*)(Display*, Bool), "XSync")(display, False);
+    swapped();
 }
 
 // The demo fetches glBlitFramebuffer through SDL; the first blit draws the black frame.
