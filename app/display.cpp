@@ -274,21 +274,6 @@ void drawTargetQuad(int left, int bottom, int width, int height, GLint filter) {
     glPopAttrib();
 }
 
-// Where the picture goes in a window of the given size: the largest rectangle of the
-// target's shape that fits, centred (`bottom` counts from the window's bottom edge).
-struct PictureRect {
-    int left, bottom, width, height;
-};
-PictureRect pictureRect(int windowWidth, int windowHeight) {
-    int width = windowWidth;
-    int height = static_cast<int>(static_cast<int64_t>(windowWidth) * renderHeight / renderWidth);
-    if (height > windowHeight) {
-        height = windowHeight;
-        width = static_cast<int>(static_cast<int64_t>(windowHeight) * renderWidth / renderHeight);
-    }
-    return {(windowWidth - width) / 2, (windowHeight - height) / 2, width, height};
-}
-
 // Server scaling where the swap would copy the frame into the X server anyway: a software
 // rasterizer's window on X. VELMORA_SCALING=gl keeps GL's scaled copy (for comparison).
 bool serverScalingWanted(const char* driver) {
@@ -320,12 +305,22 @@ void readFrameForServer() {
 // Leaves: the render target bound again for reading and drawing; no other state changes
 // (glClearBuffer does not touch the clear colour the frame loop relies on).
 void copyTargetInto(unsigned framebuffer, int windowWidth, int windowHeight) {
-    const PictureRect r = pictureRect(windowWidth, windowHeight);
-    const int left = r.left, bottom = r.bottom, width = r.width, height = r.height;
+    const PixelRect r = fitFrame(renderWidth, renderHeight, windowWidth, windowHeight);
+    const int left = r.x, bottom = r.y, width = r.width, height = r.height;
 
     bindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+    // Only the bars: the picture covers the rest, and on a software rasterizer clearing
+    // the whole window costs a fifth of the copy. Leaves: the scissor state as found.
+    PixelRect bars[4];
+    const int barCount = barsAround(r, windowWidth, windowHeight, bars);
+    glPushAttrib(GL_SCISSOR_BIT);
+    glEnable(GL_SCISSOR_TEST);
     const GLfloat black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    clearBufferfv(GL_COLOR, 0, black);
+    for (int i = 0; i < barCount; ++i) {
+        glScissor(bars[i].x, bars[i].y, bars[i].width, bars[i].height);
+        clearBufferfv(GL_COLOR, 0, black);
+    }
+    glPopAttrib();
     const bool exact = width == renderWidth && height == renderHeight;
     if (copyProgram)
         drawTargetQuad(left, bottom, width, height, exact ? GL_NEAREST : GL_LINEAR);
@@ -524,9 +519,9 @@ void swapWindow() {
         return;
     }
     serverFrameRead = false;
-    const PictureRect r = pictureRect(drawableWidth, drawableHeight);
-    serverScaleIntoWindow(r.left, drawableHeight - r.bottom - r.height, r.width, r.height, drawableWidth,
-                          drawableHeight);
+    PixelRect r = fitFrame(renderWidth, renderHeight, drawableWidth, drawableHeight);
+    r.y = drawableHeight - r.y - r.height;  // X counts from the top
+    serverScaleIntoWindow(r, drawableWidth, drawableHeight);
 }
 
 bool isFullscreen() { return mainWindow && windowFullscreen; }

@@ -243,11 +243,14 @@ unsigned char* serverScalingPixels() {
     return reinterpret_cast<unsigned char*>(scaling.image->data);
 }
 
-void serverScaleIntoWindow(int left, int top, int width, int height, int windowWidth, int windowHeight) {
+void serverScaleIntoWindow(const PixelRect& picture, int windowWidth, int windowHeight) {
     Display* d = scaling.display;
     XShmPutImage(d, scaling.frame, scaling.frameContext, scaling.image, 0, 0, 0, 0, static_cast<unsigned>(scaling.width),
                  static_cast<unsigned>(scaling.height), False);
-    if (width != scaling.scaledWidth || height != scaling.scaledHeight) {
+    const int width = picture.width, height = picture.height;
+    // A window too small to hold a row of the picture (1 x 1) gets only its bars.
+    const bool drawn = width > 0 && height > 0;
+    if (drawn && (width != scaling.scaledWidth || height != scaling.scaledHeight)) {
         // Maps the window's pixel centres into the frame: frame = window * frame size / size.
         XTransform scale{};
         scale.matrix[0][0] = XDoubleToFixed(static_cast<double>(scaling.width) / width);
@@ -259,22 +262,17 @@ void serverScaleIntoWindow(int left, int top, int width, int height, int windowW
         scaling.scaledWidth = width;
         scaling.scaledHeight = height;
     }
-    // The bars: beside the picture, then above and below it.
-    const XRectangle bars[4] = {
-        {0, 0, static_cast<unsigned short>(left), static_cast<unsigned short>(windowHeight)},
-        {static_cast<short>(left + width), 0, static_cast<unsigned short>(windowWidth - left - width),
-         static_cast<unsigned short>(windowHeight)},
-        {static_cast<short>(left), 0, static_cast<unsigned short>(width), static_cast<unsigned short>(top)},
-        {static_cast<short>(left), static_cast<short>(top + height), static_cast<unsigned short>(width),
-         static_cast<unsigned short>(windowHeight - top - height)}};
+    PixelRect bars[4];
     XRectangle shown[4];
-    int count = 0;
-    for (const XRectangle& bar : bars)
-        if (bar.width > 0 && bar.height > 0) shown[count++] = bar;
+    const int count = barsAround(picture, windowWidth, windowHeight, bars);
+    for (int i = 0; i < count; ++i)
+        shown[i] = {static_cast<short>(bars[i].x), static_cast<short>(bars[i].y),
+                    static_cast<unsigned short>(bars[i].width), static_cast<unsigned short>(bars[i].height)};
     const XRenderColor black{0, 0, 0, 0xffff};
     if (count) XRenderFillRectangles(d, PictOpSrc, scaling.target, &black, shown, count);
-    XRenderComposite(d, PictOpSrc, scaling.source, None, scaling.target, 0, 0, 0, 0, left, top,
-                     static_cast<unsigned>(width), static_cast<unsigned>(height));
+    if (drawn)
+        XRenderComposite(d, PictOpSrc, scaling.source, None, scaling.target, 0, 0, 0, 0, picture.x, picture.y,
+                         static_cast<unsigned>(width), static_cast<unsigned>(height));
     XFlush(d);
     scaling.handedOver = true;
 }

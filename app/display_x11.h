@@ -3,6 +3,7 @@
 // display.cpp because Xlib's headers define names (None, Status, Bool) that the rest of
 // the layer uses.
 #pragma once
+#include "app/render_size.h"
 
 struct SDL_Window;
 
@@ -30,10 +31,10 @@ bool startServerScaling(SDL_Window* window, int width, int height);
 // Where the next frame goes: width x height pixels of 4 bytes (blue, green, red, unused),
 // rows from the top. Waits until the server has taken the last frame handed over.
 unsigned char* serverScalingPixels();
-// Hands the frame over: scaled into the window's rectangle at left, top (from the
-// window's top-left corner) of width x height, pixel for pixel where that is the frame's
-// size, with black over the rest of the windowWidth x windowHeight window. Returns once
-// the requests are sent; the server draws them in order.
-void serverScaleIntoWindow(int left, int top, int width, int height, int windowWidth, int windowHeight);
+// Hands the frame over: scaled into the window's rectangle `picture` (y from the window's
+// top edge), pixel for pixel where that is the frame's size, with black over the rest of
+// the windowWidth x windowHeight window. Returns once the requests are sent; the server
+// draws them in order.
+void serverScaleIntoWindow(const PixelRect& picture, int windowWidth, int windowHeight);
 // Frees what startServerScaling made, while the window still exists. Safe to call twice.
 void stopServerScaling();

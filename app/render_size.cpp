@@ -1,8 +1,9 @@
-// Parsing and arithmetic of render sizes.
+// Parsing and arithmetic of render sizes, and the frame's place in a window.
 #include "app/render_size.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -72,4 +73,26 @@ void nativeSize(int drawableWidth, int drawableHeight, int& width, int& height) 
     const int k = std::max(std::min(drawableWidth / 4, drawableHeight / 3), BASE_HEIGHT / 3);
     width = 4 * k;
     height = 3 * k;
+}
+
+PixelRect fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight) {
+    int width = windowWidth;
+    int height = static_cast<int>(static_cast<int64_t>(windowWidth) * frameHeight / frameWidth);
+    if (height > windowHeight) {
+        height = windowHeight;
+        width = static_cast<int>(static_cast<int64_t>(windowHeight) * frameWidth / frameHeight);
+    }
+    return {(windowWidth - width) / 2, (windowHeight - height) / 2, width, height};
+}
+
+int barsAround(const PixelRect& frame, int windowWidth, int windowHeight, PixelRect bars[4]) {
+    const int right = frame.x + frame.width, after = frame.y + frame.height;
+    const PixelRect all[4] = {{0, 0, frame.x, windowHeight},
+                              {right, 0, windowWidth - right, windowHeight},
+                              {frame.x, 0, frame.width, frame.y},
+                              {frame.x, after, frame.width, windowHeight - after}};
+    int count = 0;
+    for (const PixelRect& bar : all)
+        if (bar.width > 0 && bar.height > 0) bars[count++] = bar;
+    return count;
 }

@@ -1,5 +1,6 @@
 // The size frames are rendered at: the 640 x 480 picture times a scale, 4:3 kept. What
-// the demo's and the capture tool's --render read. Plain code: knows neither SDL nor GL.
+// the demo's and the capture tool's --render read; and where a frame goes in a window.
+// Plain code: knows neither SDL nor GL.
 #pragma once
 #include <string>
 
@@ -22,3 +23,17 @@ void scaledSize(double scale, int& width, int& height);
 // The largest exact 4:3 size (4k x 3k pixels) within a drawable of the given pixels, and
 // never below 640 x 480: 1920x1080 -> 1440x1080, 1280x1024 -> 1280x960.
 void nativeSize(int drawableWidth, int drawableHeight, int& width, int& height);
+
+// A rectangle of window pixels. `y` counts from whichever edge the caller's interface
+// counts from (GL: the bottom, X: the top); the arithmetic below is the same for both.
+struct PixelRect {
+    int x, y, width, height;
+};
+
+// Where a frame of frameWidth x frameHeight goes in a window: the largest rectangle of
+// its shape that fits, centred, with the smaller half of an odd split before it.
+PixelRect fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight);
+
+// The black bars around `frame` in the window, empty ones left out: beside it, then
+// before and after it. With the frame they cover the window once. Returns how many.
+int barsAround(const PixelRect& frame, int windowWidth, int windowHeight, PixelRect bars[4]);

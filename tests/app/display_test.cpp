@@ -102,6 +102,10 @@ struct StandInWindow {
         gen(1, &framebuffer);
         bindFb(GL_DRAW_FRAMEBUFFER, framebuffer);
         attach(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+        // White, as a window's stale picture may be: the copy must paint its bars black.
+        auto clear = reinterpret_cast<PFNGLCLEARBUFFERFVPROC>(SDL_GL_GetProcAddress("glClearBufferfv"));
+        const GLfloat white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+        clear(GL_COLOR, 0, white);
     }
     ~StandInWindow() {
         auto del = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(SDL_GL_GetProcAddress("glDeleteFramebuffers"));
@@ -167,6 +171,7 @@ TEST_F(DisplayTest, WindowCopyIsTheBlitsPictureWithinFilterRoundingBetweenBlackB
     EXPECT_EQ(viewport[2], screenWidth);
     EXPECT_FALSE(glIsEnabled(GL_FRAGMENT_PROGRAM_ARB));
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
     GLint texture = -1, mode = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
     glGetIntegerv(GL_MATRIX_MODE, &mode);

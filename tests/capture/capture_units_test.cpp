@@ -2,6 +2,11 @@
 // benchmark's statistics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "app/render_size.h"
 #include "app/timeline.h"
 #include "tools/capture/benchmark.h"
 #include "tools/capture/frame_clock.h"
@@ -190,6 +195,50 @@ TEST(RenderSize, FactorsSizesAndNativeReadAndPickTheSizes) {
         EXPECT_EQ(w, d[2]) << d[0] << "x" << d[1];
         EXPECT_EQ(h, d[3]) << d[0] << "x" << d[1];
     }
+}
+
+// The frame's place in a window and the bars around it: together they cover every pixel
+// of the window exactly once, the frame keeps its shape to within a pixel, and the bar
+// before it (bottom in GL, top in X) gets the smaller half of an odd split.
+TEST(FramePlacement, FrameAndBarsTileTheWindowOnce) {
+    const int frames[][2] = {{640, 480}, {1440, 1080}};
+    const int windows[][2] = {{1920, 1080}, {1280, 1024}, {640, 480}, {1000, 900}, {700, 1000},
+                              {1, 1},       {2, 3},       {641, 481}, {3, 1000}, {5000, 7}};
+    for (const auto& f : frames) {
+        for (const auto& w : windows) {
+            const PixelRect frame = fitFrame(f[0], f[1], w[0], w[1]);
+            PixelRect bars[4];
+            const int count = barsAround(frame, w[0], w[1], bars);
+            std::vector<int> cover(static_cast<size_t>(w[0]) * w[1], 0);
+            auto paint = [&](const PixelRect& r) {
+                for (int y = r.y; y < r.y + r.height; ++y)
+                    for (int x = r.x; x < r.x + r.width; ++x) {
+                        ASSERT_TRUE(x >= 0 && y >= 0 && x < w[0] && y < w[1]);
+                        ++cover[static_cast<size_t>(y) * w[0] + x];
+                    }
+            };
+            paint(frame);
+            for (int i = 0; i < count; ++i) {
+                EXPECT_GT(bars[i].width, 0);
+                EXPECT_GT(bars[i].height, 0);
+                paint(bars[i]);
+            }
+            const auto where = ::testing::Message() << f[0] << "x" << f[1] << " in " << w[0] << "x" << w[1];
+            EXPECT_EQ(std::count(cover.begin(), cover.end(), 1), static_cast<long>(cover.size())) << where;
+            // Fills one side: the whole width or the whole height.
+            EXPECT_TRUE(frame.width == w[0] || frame.height == w[1]) << where;
+            EXPECT_LE(std::abs(frame.width * f[1] - frame.height * f[0]), f[0]) << where;
+            EXPECT_LE(frame.x, w[0] - frame.x - frame.width) << where;
+            EXPECT_LE(frame.y, w[1] - frame.y - frame.height) << where;
+        }
+    }
+    // A 1920 x 1080 screen: 1440 x 1080 with two bars of 240 beside it.
+    const PixelRect screen = fitFrame(640, 480, 1920, 1080);
+    PixelRect bars[4];
+    EXPECT_EQ(barsAround(screen, 1920, 1080, bars), 2);
+    EXPECT_EQ(screen.x, 240);
+    EXPECT_EQ(screen.width, 1440);
+    EXPECT_EQ(bars[1].x, 1680);
 }
 
 TEST(CaptureOptions, BadCommandLinesNameTheOption) {

@@ -473,6 +473,10 @@ window)
     expect_geometry 1280x960 "--window"
     expect_shape window-1280x960 window_shot 1280 960
     id=$(window_id)
+    # A window too small for one row of the picture gets only its bars, and goes on.
+    xdotool windowsize "$id" 1 1
+    sleep 1
+    kill -0 "$dpid" 2>/dev/null || fail "a 1 x 1 window ended the demo: $(cat "$out/stderr")"
     for size in "800 600" "1000 500" "640 900" "1500 700" "900 900" "1200 400" "300 800" "1919 1079"; do
         xdotool windowsize "$id" $size
     done
