@@ -120,6 +120,9 @@ void findServerSocket() {
 }  // namespace
 
 void watchX11Display() {
+    // A write to a server that has just died would otherwise end the process by SIGPIPE,
+    // silently; ignored, the write fails and Xlib calls onConnectionLost.
+    signal(SIGPIPE, SIG_IGN);
     XSetIOErrorHandler(onConnectionLost);
     XSetErrorHandler(onError);
     findServerSocket();

@@ -11,8 +11,9 @@ struct SDL_Window;
 // window killed from outside) or any X error nobody asked to catch ends the program at
 // once with one line on stderr and status 1, from whichever thread meets it; so does a
 // crash inside a library (Mesa's GLX does not check the replies of a dead connection)
-// while the display is verifiably gone. Call before the first connection is opened: SDL's
-// own error handler passes errors on to these.
+// while the display is verifiably gone. SIGPIPE is ignored from then on, so that a write
+// to a dead server is one of these ends too. Call before the first connection is opened:
+// SDL's own error handler passes errors on to these.
 void watchX11Display();
 
 // Watches the connection of `window` too (for a connection killed while the server lives
