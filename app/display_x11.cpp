@@ -1,7 +1,7 @@
 // The display layer's X11 side: ending the program on a lost X display, and the window's
-// picture scaled by the server. Ending on a lost display: Xlib's own handlers print several lines and
-// call exit(), whose clean-up unloads the GL library under the start-up thread while it
-// compiles shaders inside it; _exit runs no clean-up, so no thread is left inside a
+// picture scaled by the server. On a lost display Xlib's own handlers print several lines
+// and call exit(), whose clean-up unloads the GL library under the start-up thread while
+// it compiles shaders inside it; _exit runs no clean-up, so no thread is left inside a
 // library being torn down. Owns the watch's state (the flag that lets only the first
 // thread report, the server's socket address and the window's connection) and the
 // server scaling's X resources.
@@ -169,7 +169,8 @@ int countProbeError(Display*, XErrorEvent*) {
 bool laidOutAsBgrx(const XWindowAttributes& window, const XImage& image, Display* display) {
     const Visual* v = window.visual;
     // GLX may choose a direct-colour visual; its pixels are laid out the same.
-    return window.depth == 24 && (v->c_class == TrueColor || v->c_class == DirectColor) && v->red_mask == 0xff0000 && v->green_mask == 0xff00 &&
+    const bool colour = v->c_class == TrueColor || v->c_class == DirectColor;
+    return window.depth == 24 && colour && v->red_mask == 0xff0000 && v->green_mask == 0xff00 &&
            v->blue_mask == 0xff && image.bits_per_pixel == 32 && ImageByteOrder(display) == LSBFirst;
 }
 
@@ -248,8 +249,8 @@ unsigned char* serverScalingPixels() {
 
 void serverScaleIntoWindow(const PixelRect& picture, int windowWidth, int windowHeight) {
     Display* d = scaling.display;
-    XShmPutImage(d, scaling.frame, scaling.frameContext, scaling.image, 0, 0, 0, 0, static_cast<unsigned>(scaling.width),
-                 static_cast<unsigned>(scaling.height), False);
+    XShmPutImage(d, scaling.frame, scaling.frameContext, scaling.image, 0, 0, 0, 0,
+                 static_cast<unsigned>(scaling.width), static_cast<unsigned>(scaling.height), False);
     const int width = picture.width, height = picture.height;
     // A window too small to hold a row of the picture (1 x 1) gets only its bars.
     const bool drawn = width > 0 && height > 0;
