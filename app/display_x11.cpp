@@ -198,20 +198,28 @@ bool startServerScaling(SDL_Window* window, int width, int height) {
     s.width = width;
     s.height = height;
     s.memory.shmid = -1;
+    // Undoes whatever of the image and its segment was made so far.
+    auto giveUp = [&s] {
+        if (s.memory.shmid >= 0) shmctl(s.memory.shmid, IPC_RMID, nullptr);  // if not yet
+        if (s.memory.shmaddr) shmdt(s.memory.shmaddr);
+        if (s.image) {
+            s.image->data = nullptr;
+            XDestroyImage(s.image);
+        }
+        s = ServerScaling{};
+        return false;
+    };
     s.image = XShmCreateImage(display, attributes.visual, 24, ZPixmap, nullptr, &s.memory, width, height);
-    if (!s.image || !laidOutAsBgrx(attributes, *s.image, display) || s.image->bytes_per_line != width * 4) {
-        if (s.image) XDestroyImage(s.image);
-        s = ServerScaling{};
-        return false;
-    }
+    if (!s.image || !laidOutAsBgrx(attributes, *s.image, display) || s.image->bytes_per_line != width * 4)
+        return giveUp();
     s.memory.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(s.image->bytes_per_line) * height, IPC_CREAT | 0600);
-    void* address = s.memory.shmid >= 0 ? shmat(s.memory.shmid, nullptr, 0) : reinterpret_cast<void*>(-1);
-    if (address == reinterpret_cast<void*>(-1)) {
-        if (s.memory.shmid >= 0) shmctl(s.memory.shmid, IPC_RMID, nullptr);
-        XDestroyImage(s.image);
-        s = ServerScaling{};
-        return false;
-    }
+    if (s.memory.shmid < 0) return giveUp();
+    void* address = shmat(s.memory.shmid, nullptr, 0);
+    // Marked for removal at once, so that it goes when both sides have detached, however
+    // the program ends (a lost display ends it inside the XSync below). Linux lets the
+    // server still attach a segment so marked while this process holds it.
+    shmctl(s.memory.shmid, IPC_RMID, nullptr);
+    if (address == reinterpret_cast<void*>(-1)) return giveUp();
     s.memory.shmaddr = s.image->data = static_cast<char*>(address);
     s.memory.readOnly = False;
     // A server on another machine refuses the segment: caught here, then the usual watch.
@@ -221,15 +229,7 @@ bool startServerScaling(SDL_Window* window, int width, int height) {
     const bool attached = XShmAttach(display, &s.memory);
     XSync(display, False);
     XSetErrorHandler(watch);
-    // Marked for removal now: it goes when both sides have detached, even after a crash.
-    shmctl(s.memory.shmid, IPC_RMID, nullptr);
-    if (!attached || probeErrors) {
-        shmdt(s.memory.shmaddr);
-        s.image->data = nullptr;
-        XDestroyImage(s.image);
-        s = ServerScaling{};
-        return false;
-    }
+    if (!attached || probeErrors) return giveUp();
     s.frame = XCreatePixmap(display, s.window, static_cast<unsigned>(width), static_cast<unsigned>(height), 24);
     s.frameContext = XCreateGC(display, s.frame, 0, nullptr);
     // Edge pixels repeat outward, as GL's clamp-to-edge sampling does.

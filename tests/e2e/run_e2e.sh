@@ -728,9 +728,13 @@ display-lost)
                             sleep 0.01
                         done ;;
                 esac
+                demo=$dpid
                 wait_demo "$(date +%s.%N)" 10
                 lines=$(wc -l <"$out/stderr")
                 what="$way lost after $delay s (round $round)"
+                # Shared memory it made for the X server goes with it, however it ended.
+                left=$(ipcs -m -p | awk -v p="$demo" '$3 == p' | wc -l)
+                [ "$left" = 0 ] || fail "$what: $left shared memory segments left behind"
                 echo "$what: status $exit_status after $elapsed s: $(cat "$out/stderr")"
                 [ "$exit_status" = 1 ] || fail "$what: exit status $exit_status"
                 [ "$lines" = 1 ] && grep -q '^velmora: ' "$out/stderr" || fail "$what: $lines lines on stderr"
