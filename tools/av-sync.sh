@@ -73,11 +73,10 @@ echo "av-sync: machine: $(load) at the start"
 trackFrames=$("$tool" track "$work/clicks.mp3") || exit 1
 
 if [ -n "$demo" ]; then
-    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    pids+=($!)
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || { echo "av-sync: Xvfb did not start"; exit 1; }
-    export DISPLAY=:$(cat "$work/display")
+    # shellcheck source=tools/xvfb.sh
+    . "$root/tools/xvfb.sh"
+    start_xvfb 640x480 "$work" || { echo "av-sync: Xvfb did not start"; exit 1; }
+    pids+=("$xpid")
 fi
 
 # Plays the click track and logs the frames into DIR/frames.log. Status 3 when the

@@ -51,6 +51,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=tools/xvfb.sh
+. "$root/tools/xvfb.sh"
 
 programs=()
 labels=()
@@ -102,15 +104,12 @@ table() {
 }
 
 for size in "${sizes[@]}"; do
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    xpid=$!
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || { echo "bench-live: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    start_xvfb "$size" "$work" || { echo "bench-live: Xvfb did not start"; exit 1; }
     for round in $(seq "$rounds"); do
         for i in "${!programs[@]}"; do
             log=$work/$size.$i.$round.log
             echo "== $size, ${labels[$i]}, round $round of $rounds (load average $(cut -d' ' -f1-3 /proc/loadavg))"
-            DISPLAY=:$(cat "$work/display") SDL_AUDIODRIVER=dummy VELMORA_FRAME_LOG=$log VELMORA_DEBUG_FRAME_TIMES=1 \
+            SDL_AUDIODRIVER=dummy VELMORA_FRAME_LOG=$log VELMORA_DEBUG_FRAME_TIMES=1 \
                 timeout ${seconds:-600} "${programs[$i]}" --data "$root/data" >"$work/run.log" 2>&1 ||
                 [ -n "$seconds" ] || { echo "bench-live: ${programs[$i]} failed"; cat "$work/run.log"; exit 1; }
             table "$log"
@@ -118,7 +117,6 @@ for size in "${sizes[@]}"; do
     done
     kill "$xpid"; wait "$xpid" 2>/dev/null || true
     xpid=
-    rm -f "$work/display"
     if [ "$rounds" -gt 1 ] || [ ${#programs[@]} -gt 1 ]; then
         for i in "${!programs[@]}"; do
             echo "== $size, ${labels[$i]}, all rounds"

@@ -35,11 +35,9 @@ cc -O2 -o "$tmp/launch" "$src/launch.c"
 cc -O2 -shared -fPIC -o "$tmp/swap_shim.so" "$src/swap_shim.c" $(pkg-config --cflags sdl2) -ldl
 cc -O2 -o "$tmp/bare_window" "$src/bare_window.c" $(pkg-config --cflags --libs sdl2) -lGL
 
-Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xpid=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { echo "Xvfb did not start"; cat "$tmp/xvfb.log"; exit 1; }
-export DISPLAY=:$(cat "$tmp/display")
+# shellcheck source=tools/xvfb.sh
+. "$root/tools/xvfb.sh"
+start_xvfb "$screen" "$tmp" || exit 1
 # WINDOW_MANAGER=COMMAND runs that window manager on the server first (as on a desktop,
 # where one answers the full-screen request; without one SDL waits up to 100 ms for it).
 wmpid=

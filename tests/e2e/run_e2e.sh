@@ -22,23 +22,10 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
+# shellcheck source=tools/xvfb.sh
+. "$(dirname "$0")/../../tools/xvfb.sh"
 start_x() {  # WIDTHxHEIGHT
-    # Under load, and right after an earlier server was killed, a new one has been seen to
-    # take more than 10 s to name its display; it gets 30 s, then one more try.
-    for attempt in 1 2; do
-        Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-        xpid=$!
-        for _ in $(seq 300); do grep -qE '^[0-9]+$' "$work/display" 2>/dev/null && break; sleep 0.1; done
-        if grep -qE '^[0-9]+$' "$work/display" 2>/dev/null; then
-            export DISPLAY=:$(cat "$work/display")
-            return
-        fi
-        echo "Xvfb did not start in 30 s, try $attempt ($(kill -0 $xpid 2>/dev/null && echo still running || echo it ended))"
-        cat "$work/xvfb.log"
-        kill -9 "$xpid" 2>/dev/null
-        wait "$xpid" 2>/dev/null
-    done
-    exit 1
+    start_xvfb "$1" "$work" || exit 1
 }
 
 start_demo() {  # [options...]; runs in an empty folder: no textures, no music

@@ -100,11 +100,9 @@ head -c 64 "$tmp/tex1.pam" | grep -aq 'TUPLTYPE RGB_ALPHA' || fail "decode-jpeg 
 
 # The demo itself, started from an empty folder on a virtual screen, works in the
 # installed data folder and ends with Escape.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xpid=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-if [ -s "$tmp/display" ]; then
-    export DISPLAY=:$(cat "$tmp/display")
+# shellcheck source=tools/xvfb.sh
+. "$SOURCE_DIR/tools/xvfb.sh"
+if start_xvfb 640x480 "$tmp"; then
     # Runs a command in FOLDER: the demo must work in the installed data folder and end
     # with status 0 on Escape.
     installed_run() {  # what folder output command...
