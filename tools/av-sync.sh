@@ -73,8 +73,8 @@ echo "av-sync: machine: $(load) at the start"
 trackFrames=$("$tool" track "$work/clicks.mp3") || exit 1
 
 if [ -n "$demo" ]; then
-    # shellcheck source=tools/xvfb.sh
-    . "$root/tools/xvfb.sh"
+    # shellcheck source=tools/xvfb.bash
+    . "$root/tools/xvfb.bash"
     start_xvfb 640x480 "$work" || { echo "av-sync: Xvfb did not start"; exit 1; }
     pids+=("$xpid")
 fi

@@ -51,8 +51,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-# shellcheck source=tools/xvfb.sh
-. "$root/tools/xvfb.sh"
+# shellcheck source=tools/xvfb.bash
+. "$root/tools/xvfb.bash"
 
 programs=()
 labels=()

@@ -35,8 +35,8 @@ cc -O2 -o "$tmp/launch" "$src/launch.c"
 cc -O2 -shared -fPIC -o "$tmp/swap_shim.so" "$src/swap_shim.c" $(pkg-config --cflags sdl2) -ldl
 cc -O2 -o "$tmp/bare_window" "$src/bare_window.c" $(pkg-config --cflags --libs sdl2) -lGL
 
-# shellcheck source=tools/xvfb.sh
-. "$root/tools/xvfb.sh"
+# shellcheck source=tools/xvfb.bash
+. "$root/tools/xvfb.bash"
 start_xvfb "$screen" "$tmp" || exit 1
 # WINDOW_MANAGER=COMMAND runs that window manager on the server first (as on a desktop,
 # where one answers the full-screen request; without one SDL waits up to 100 ms for it).

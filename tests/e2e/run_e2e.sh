@@ -22,8 +22,8 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# shellcheck source=tools/xvfb.sh
-. "$(dirname "$0")/../../tools/xvfb.sh"
+# shellcheck source=tools/xvfb.bash
+. "$(dirname "$0")/../../tools/xvfb.bash"
 start_x() {  # WIDTHxHEIGHT
     start_xvfb "$1" "$work" || exit 1
 }

@@ -100,8 +100,8 @@ head -c 64 "$tmp/tex1.pam" | grep -aq 'TUPLTYPE RGB_ALPHA' || fail "decode-jpeg 
 
 # The demo itself, started from an empty folder on a virtual screen, works in the
 # installed data folder and ends with Escape.
-# shellcheck source=tools/xvfb.sh
-. "$SOURCE_DIR/tools/xvfb.sh"
+# shellcheck source=tools/xvfb.bash
+. "$SOURCE_DIR/tools/xvfb.bash"
 if start_xvfb 640x480 "$tmp"; then
     # Runs a command in FOLDER: the demo must work in the installed data folder and end
     # with status 0 on Escape.

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# A virtual X screen for the tests and benchmarks that run the real demo. Sourced, not run.
+# A virtual X screen for the tests and benchmarks that run the real demo. Sourced, not
+# run: hence not named .sh, the ending of the commands in tools/.
 #
 # start_xvfb WIDTHxHEIGHT DIR: starts Xvfb with a 24-bit screen of that size, its display
 # number and log in DIR, exports DISPLAY and sets xpid (the caller kills it). Under load,
