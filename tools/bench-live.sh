@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # What a viewer sees: the real velmora full screen under Xvfb, the whole demo, this tree
-# against a reference commit in alternating rounds on the same machine. From the frame
-# log (VELMORA_FRAME_LOG, with VELMORA_DEBUG_FRAME_TIMES=1) it prints per scene the
-# frames, the median, p99 and worst interval between presented frames and the count over
-# 16.7 ms (60 Hz), then the median time per frame spent drawing the scene, scaling it into
-# the window and presenting it (the swap). Xvfb has no vsync, so the demo runs as fast
-# as it can. The last table pools every round, side by side. The reference is built in
-# a temporary worktree, with this tree's frame-time logging applied where it lacks it.
-# Needs a built tree (tools/build.sh) and Xvfb.
+# against a reference commit in alternating rounds (A B, then B A) on the same machine.
+# From the frame log (VELMORA_FRAME_LOG, with VELMORA_DEBUG_FRAME_TIMES=1) it prints per
+# scene the frames, the median, p99 and worst interval between presented frames and the
+# count over 16.7 ms (60 Hz), then the median time per frame spent drawing the scene,
+# scaling it into the window and presenting it (the swap). Xvfb has no vsync, so the
+# demo runs as fast as it can. The last table pools every round, side by side. The
+# reference is built in a temporary worktree, with this tree's frame-time logging
+# applied where it lacks it. Needs a built tree (tools/build.sh) and Xvfb.
 # Usage: tools/bench-live.sh [--size WxH]... [--seconds N] [REFERENCE [ROUNDS]]
 #   default: sizes 1920x1080 and 1280x1024, the whole run, the commit that added the
 #   frame-time logging as reference, 1 round. REFERENCE "none" runs this tree only.
@@ -106,7 +106,13 @@ table() {
 for size in "${sizes[@]}"; do
     start_xvfb "$size" "$work" || { echo "bench-live: Xvfb did not start"; exit 1; }
     for round in $(seq "$rounds"); do
+        # Even rounds run the programs in reverse order, so that a drift in the machine's
+        # speed falls on both sides alike.
+        order=()
         for i in "${!programs[@]}"; do
+            if [ $((round % 2)) = 1 ]; then order+=("$i"); else order=("$i" "${order[@]}"); fi
+        done
+        for i in "${order[@]}"; do
             log=$work/$size.$i.$round.log
             echo "== $size, ${labels[$i]}, round $round of $rounds (load average $(cut -d' ' -f1-3 /proc/loadavg))"
             SDL_AUDIODRIVER=dummy VELMORA_FRAME_LOG=$log VELMORA_DEBUG_FRAME_TIMES=1 \

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Frame times per scene of this tree against a reference commit, on the same machine in
 # the same run: both capture tools render the whole demo with --benchmark at 60 fps, in
-# alternating rounds, and their tables are printed one after the other. The reference
-# is built in a temporary worktree with this tree's processor-time meter applied, so that
-# both tables have the same columns. Needs a built tree (tools/build.sh).
+# alternating rounds (A B, then B A), and their tables are printed one after the other.
+# The reference is built in a temporary worktree with this tree's processor-time meter
+# applied, so that both tables have the same columns. Needs a built tree
+# (tools/build.sh).
 # Usage: tools/bench-scenes.sh [REFERENCE [ROUNDS]]   (default: the first filled scenes, 1 round)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,8 +32,15 @@ bench() {  # capture-binary label
     echo "== $2 (load average $(cut -d' ' -f1-3 /proc/loadavg))"
     "$1" --data "$root/data" --benchmark --plot "$work/plot.png" 2>/dev/null | grep -v '^velmora-capture'
 }
+# Even rounds run this tree first: the machine's speed drifts over minutes, and a fixed
+# order would give that drift to one side.
 for round in $(seq "$rounds"); do
     echo "-- round $round of $rounds"
-    bench "$work/build/velmora-capture" "reference"
-    bench "$root/build/velmora-capture" "this tree"
+    if [ $((round % 2)) = 1 ]; then
+        bench "$work/build/velmora-capture" "reference"
+        bench "$root/build/velmora-capture" "this tree"
+    else
+        bench "$root/build/velmora-capture" "this tree"
+        bench "$work/build/velmora-capture" "reference"
+    fi
 done
